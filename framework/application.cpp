@@ -1,0 +1,75 @@
+#include "framework/application.h"
+
+#include "framework/window.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <memory>
+
+namespace fw {
+
+namespace {
+
+std::unique_ptr<QApplication>& QtApp()
+{
+    static std::unique_ptr<QApplication> app;
+    return app;
+}
+
+// QApplication keeps references to these for its whole life.
+int savedArgc = 0;
+char** savedArgv = nullptr;
+int exitStatus = 0;
+
+} // namespace
+
+void RuntimeInit(int argc, char** argv)
+{
+    CheckMainThread("RuntimeInit");
+    if (QtApp())
+        return;
+    savedArgc = argc;
+    savedArgv = argv;
+    QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
+}
+
+int RuntimeExit()
+{
+    ReleaseAllWindows();
+    // Qt's objects must go while Qt still exists, not among the static destructors.
+    QtApp().reset();
+    return exitStatus;
+}
+
+void UnhandledException(const std::exception& e)
+{
+    const auto* runtime = dynamic_cast<const RuntimeException*>(&e);
+    std::fprintf(stderr, "Vantrope: unhandled %s: %s\n", runtime ? runtime->ClassName() : "exception",
+                 e.what());
+    // pending: the application-shell issue also shows it in a message box.
+}
+
+void Dispatch(const std::function<void()>& fn) noexcept
+{
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        try {
+            UnhandledException(e);
+        } catch (...) {
+            std::fputs("Vantrope: the unhandled-exception handler failed\n", stderr);
+        }
+    } catch (...) {
+        std::fputs("Vantrope: unhandled exception of unknown type\n", stderr);
+    }
+}
+
+void Quit(int exitCode)
+{
+    // pending: the application-shell issue ends the event loop once with this code.
+    exitStatus = exitCode;
+    QCoreApplication::exit(exitCode);
+}
+
+} // namespace fw

@@ -1,0 +1,51 @@
+// Pictures and drawing: pictures that ship with the program, and the Graphics
+// that a Canvas's Paint event draws into.
+#pragma once
+
+#include "framework/runtime.h"
+
+#include <memory>
+
+class QPainter;
+
+namespace fw {
+
+struct Rect {
+    Integer left = 0, top = 0, width = 0, height = 0;
+};
+
+class Picture : public Object {
+    FW_OBJECT(Picture)
+public:
+    Picture();
+    ~Picture() override;
+    Integer Width() const;
+    Integer Height() const;
+
+    // The picture of that file name in the program's Resources folder; nil when
+    // it is missing or cannot be decoded.
+    static Ref<Picture> OpenFromApp(const String& fileName);
+
+    struct Impl;
+    Impl& Data() const { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+class Graphics {
+public:
+    Graphics(QPainter* painter, Integer width, Integer height);
+    Integer Width() const { return width_; }
+    Integer Height() const { return height_; }
+
+    // Draws the source rectangle of the picture scaled into the destination rectangle.
+    void DrawPicture(const Ref<Picture>& picture, Double left, Double top, Double width, Double height,
+                     Double sourceLeft, Double sourceTop, Double sourceWidth, Double sourceHeight);
+
+private:
+    QPainter* painter_;
+    Integer width_, height_;
+};
+
+} // namespace fw

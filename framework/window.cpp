@@ -1,0 +1,993 @@
+#include "framework/window.h"
+
+#include "framework/drawing.h"
+#include "framework/menu.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
+#include <QMainWindow>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+#include <map>
+
+namespace fw {
+
+namespace {
+
+std::map<std::string, WeakRef<Window>>& ImplicitWindows()
+{
+    static std::map<std::string, WeakRef<Window>> windows;
+    return windows;
+}
+
+// The framework holds every constructed window until it closes or the run ends.
+std::vector<Ref<Window>>& OpenWindows()
+{
+    static std::vector<Ref<Window>> windows;
+    return windows;
+}
+
+void Forget(Window* window)
+{
+    auto& open = OpenWindows();
+    auto it = std::find_if(open.begin(), open.end(), [&](const Ref<Window>& w) { return w.get() == window; });
+    if (it == open.end())
+        return;
+    Ref<Window> keep = *it; // destroy after the list is consistent again
+    open.erase(it);
+}
+
+QString ToQString(const String& s)
+{
+    return QString::fromUtf8(s.Bytes().data(), static_cast<qsizetype>(s.Bytes().size()));
+}
+
+int ToInt(Integer v)
+{
+    return static_cast<int>(std::clamp<Integer>(v, -1'000'000, 1'000'000));
+}
+
+class WindowWidget : public QMainWindow {
+public:
+    explicit WindowWidget(Window* owner) : owner_(owner) {}
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->accept();
+        owner_->HandleCloseRequest();
+    }
+
+private:
+    Window* owner_;
+};
+
+class CanvasWidget : public QWidget {
+public:
+    CanvasWidget(Canvas* owner, QWidget* parent) : QWidget(parent), owner_(owner) {}
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        Graphics graphics(&painter, width(), height());
+        std::vector<Rect> areas;
+        for (const QRect& r : event->region())
+            areas.push_back(Rect{r.x(), r.y(), r.width(), r.height()});
+        EventArgs args;
+        args.graphics = &graphics;
+        args.areas = &areas;
+        Dispatch([&] { owner_->RaiseEvent("Paint", args); });
+    }
+
+private:
+    Canvas* owner_;
+};
+
+} // namespace
+
+// ---- Control --------------------------------------------------------------------
+
+const ClassInfo& Control::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("Control", &Object::Lookup())
+            .Op("Close")
+            .Property("Name", &Control::SetName)
+            .Property("Index", &Control::SetIndex)
+            .Build());
+    return info;
+}
+
+Control::Control() = default;
+Control::~Control() = default;
+
+void Control::SetName(const String& name)
+{
+    CheckMainThread("Control.Name");
+    name_ = name;
+}
+
+void Control::SetIndex(Integer index)
+{
+    CheckMainThread("Control.Index");
+    index_ = index;
+}
+
+// ---- RectControl ------------------------------------------------------------------
+
+struct RectControl::Impl {
+    QPointer<QWidget> widget;
+};
+
+const ClassInfo& RectControl::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("RectControl", &Control::Lookup())
+            .Op("AcceptFileDrop", {"String"})
+            .Op("AcceptMacDataDrop", {"String"})
+            .Op("AcceptPictureDrop")
+            .Op("AcceptRawDataDrop", {"String"})
+            .Op("AcceptTextDrop")
+            .Op("Constructor")
+            .Op("DrawInto", {"Graphics", "Integer", "Integer"})
+            .Op("Invalidate", {"Boolean"})
+            .Op("Invalidate", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
+            .Op("RectControl")
+            .Op("Refresh")
+            .Op("RefreshRect")
+            .Op("SetFocus")
+            .Op("TrueWindow", {}, "Window")
+            .Op("_AddMenuHandler", {"String", "Ptr"})
+            .Op("_DependencyList")
+            .Op("_Move", {"Integer", "Integer", "Integer", "Integer"})
+            .Event("Open")
+            .Event("Close")
+            .Property("Left", &RectControl::SetLeft)
+            .Property("Top", &RectControl::SetTop)
+            .Property("Width", &RectControl::SetWidth)
+            .Property("Height", &RectControl::SetHeight)
+            .Property("Visible", &RectControl::SetVisible)
+            .Property("Enabled", &RectControl::SetEnabled)
+            .Property("TabIndex", &RectControl::SetTabIndex)
+            .Property("HelpTag", &RectControl::SetHelpTag)
+            .Kept("TabPanelIndex", Type::IntegerType)
+            .Kept("TabStop", Type::BooleanType)
+            .Kept("AutoDeactivate", Type::BooleanType)
+            .Kept("InitialParent", Type::StringType)
+            .Kept("LockLeft", Type::BooleanType)
+            .Kept("LockTop", Type::BooleanType)
+            .Kept("LockRight", Type::BooleanType)
+            .Kept("LockBottom", Type::BooleanType)
+            .Build());
+    return info;
+}
+
+RectControl::RectControl() : impl_(std::make_unique<Impl>()) {}
+
+RectControl::~RectControl()
+{
+    delete impl_->widget.data();
+}
+
+void RectControl::Constructor()
+{
+    CheckMainThread("RectControl.Constructor");
+    if (impl_->widget)
+        return;
+    Ref<fw::Window> window = TrueWindow();
+    if (!window)
+        throw NilObjectException("a control needs the window it was made for");
+    impl_->widget = CreateWidget(window->Content());
+    ApplyGeometry();
+    impl_->widget->setEnabled(enabled_);
+    impl_->widget->setToolTip(ToQString(helpTag_));
+    impl_->widget->setVisible(visible_);
+    Polish();
+}
+
+QWidget* RectControl::Widget() const
+{
+    return impl_->widget.data();
+}
+
+void RectControl::ApplyGeometry()
+{
+    if (QWidget* w = impl_->widget)
+        w->setGeometry(ToInt(left_), ToInt(top_), ToInt(std::max<Integer>(width_, 0)),
+                       ToInt(std::max<Integer>(height_, 0)));
+}
+
+void RectControl::SetLeft(Integer v)
+{
+    CheckMainThread("RectControl.Left");
+    left_ = v;
+    ApplyGeometry();
+}
+
+void RectControl::SetTop(Integer v)
+{
+    CheckMainThread("RectControl.Top");
+    top_ = v;
+    ApplyGeometry();
+}
+
+void RectControl::SetWidth(Integer v)
+{
+    CheckMainThread("RectControl.Width");
+    width_ = v;
+    ApplyGeometry();
+}
+
+void RectControl::SetHeight(Integer v)
+{
+    CheckMainThread("RectControl.Height");
+    height_ = v;
+    ApplyGeometry();
+}
+
+void RectControl::SetVisible(bool v)
+{
+    CheckMainThread("RectControl.Visible");
+    visible_ = v;
+    if (QWidget* w = impl_->widget)
+        w->setVisible(v);
+}
+
+void RectControl::SetEnabled(bool v)
+{
+    CheckMainThread("RectControl.Enabled");
+    enabled_ = v;
+    if (QWidget* w = impl_->widget)
+        w->setEnabled(v);
+}
+
+void RectControl::SetTabIndex(Integer v)
+{
+    CheckMainThread("RectControl.TabIndex");
+    tabIndex_ = v;
+}
+
+void RectControl::SetHelpTag(const String& v)
+{
+    CheckMainThread("RectControl.HelpTag");
+    helpTag_ = v;
+    if (QWidget* w = impl_->widget)
+        w->setToolTip(ToQString(v));
+}
+
+void RectControl::Invalidate(bool /*eraseBackground*/)
+{
+    CheckMainThread("RectControl.Invalidate");
+    if (QWidget* w = impl_->widget)
+        w->update();
+}
+
+// ---- TextControl ------------------------------------------------------------------
+
+const ClassInfo& TextControl::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("TextControl", &RectControl::Lookup())
+            .Property("TextSize", &TextControl::SetTextSize)
+            .Property("TextFont", &TextControl::SetTextFont)
+            .Property("Bold", &TextControl::SetBold)
+            .Property("Italic", &TextControl::SetItalic)
+            .Property("Underline", &TextControl::SetUnderline)
+            .Kept("TextUnit", Type::IntegerType)
+            .Kept("Transparent", Type::BooleanType)
+            .Kept("DataSource", Type::StringType)
+            .Kept("DataField", Type::StringType)
+            .Build());
+    return info;
+}
+
+void TextControl::SetTextSize(Single points)
+{
+    CheckMainThread("TextSize");
+    textSize_ = points;
+    ApplyFont();
+}
+
+void TextControl::SetTextFont(const String& font)
+{
+    CheckMainThread("TextFont");
+    textFont_ = font;
+    ApplyFont();
+}
+
+void TextControl::SetBold(bool v)
+{
+    CheckMainThread("Bold");
+    bold_ = v;
+    ApplyFont();
+}
+
+void TextControl::SetItalic(bool v)
+{
+    CheckMainThread("Italic");
+    italic_ = v;
+    ApplyFont();
+}
+
+void TextControl::SetUnderline(bool v)
+{
+    CheckMainThread("Underline");
+    underline_ = v;
+    ApplyFont();
+}
+
+void TextControl::Polish()
+{
+    ApplyFont();
+}
+
+void TextControl::ApplyFont()
+{
+    QWidget* w = Widget();
+    if (!w)
+        return;
+    QFont font = w->parentWidget() ? w->parentWidget()->font() : QFont();
+    // "System" and "SmallSystem" name the platform's own control font.
+    if (textFont_ != String("System") && textFont_ != String("SmallSystem") && !textFont_.IsEmpty())
+        font.setFamily(ToQString(textFont_));
+    if (textSize_ > 0)
+        font.setPixelSize(std::max(1, static_cast<int>(textSize_ + 0.5f)));
+    font.setBold(bold_);
+    font.setItalic(italic_);
+    font.setUnderline(underline_);
+    w->setFont(font);
+}
+
+// ---- Label ------------------------------------------------------------------------
+
+const ClassInfo& Label::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("Label", &TextControl::Lookup())
+            .Factory<Label>()
+            .Property("Text", &Label::SetText)
+            .Property("TextAlign", &Label::SetTextAlign)
+            .Property("TextColor", &Label::SetTextColor)
+            .Kept("Multiline", Type::BooleanType)
+            .Kept("Selectable", Type::BooleanType)
+            .Build());
+    return info;
+}
+
+Label::Label() = default;
+Label::~Label() = default;
+
+QWidget* Label::CreateWidget(QWidget* parent)
+{
+    auto* label = new QLabel(ToQString(text_), parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAutoFillBackground(false);
+    return label;
+}
+
+void Label::SetText(const String& text)
+{
+    CheckMainThread("Label.Text");
+    text_ = text;
+    if (auto* label = static_cast<QLabel*>(Widget()))
+        label->setText(ToQString(text));
+}
+
+void Label::SetTextAlign(Integer align)
+{
+    CheckMainThread("Label.TextAlign");
+    textAlign_ = align;
+    ApplyStyle();
+}
+
+void Label::SetTextColor(Color c)
+{
+    CheckMainThread("Label.TextColor");
+    textColor_ = c;
+    ApplyStyle();
+}
+
+void Label::Polish()
+{
+    TextControl::Polish();
+    ApplyStyle();
+}
+
+void Label::ApplyStyle()
+{
+    auto* label = static_cast<QLabel*>(Widget());
+    if (!label)
+        return;
+    Qt::Alignment h = Qt::AlignLeft;
+    if (textAlign_ == 2)
+        h = Qt::AlignHCenter;
+    else if (textAlign_ == 3)
+        h = Qt::AlignRight;
+    label->setAlignment(h | Qt::AlignTop);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, QColor::fromRgb(textColor_.rgb));
+    label->setPalette(palette);
+}
+
+// ---- PopupMenu ----------------------------------------------------------------------
+
+struct PopupMenu::Impl {
+    QPointer<QComboBox> combo;
+    std::vector<String> rows; // kept before the widget exists
+    Integer listIndex = -1;
+};
+
+const ClassInfo& PopupMenu::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("PopupMenu", &TextControl::Lookup())
+            .Factory<PopupMenu>()
+            .Event("Change")
+            .Property("ListIndex", &PopupMenu::SetListIndex)
+            .Property("InitialValue", &PopupMenu::SetInitialValue)
+            .Build());
+    return info;
+}
+
+PopupMenu::PopupMenu() : impl_(std::make_unique<Impl>()) {}
+PopupMenu::~PopupMenu() = default;
+
+QWidget* PopupMenu::CreateWidget(QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    impl_->combo = combo;
+    for (const String& row : impl_->rows)
+        combo->addItem(ToQString(row));
+    combo->setCurrentIndex(static_cast<int>(impl_->listIndex));
+    // Only the user's picks arrive here; changes made from code raise Change themselves.
+    QObject::connect(combo, &QComboBox::activated, combo, [this](int index) {
+        impl_->listIndex = index;
+        Dispatch([this] { RaiseEvent("Change"); });
+    });
+    return combo;
+}
+
+void PopupMenu::DeleteAllRows()
+{
+    CheckMainThread("PopupMenu.DeleteAllRows");
+    impl_->rows.clear();
+    if (impl_->combo)
+        impl_->combo->clear();
+    if (impl_->listIndex != -1) {
+        impl_->listIndex = -1;
+        RaiseEvent("Change");
+    }
+}
+
+void PopupMenu::AddRow(const String& text)
+{
+    CheckMainThread("PopupMenu.AddRow");
+    impl_->rows.push_back(text);
+    if (impl_->combo) {
+        impl_->combo->addItem(ToQString(text));
+        // A combo box selects its first row by itself; a popup selects only when told to.
+        impl_->combo->setCurrentIndex(static_cast<int>(impl_->listIndex));
+    }
+}
+
+Integer PopupMenu::ListCount() const
+{
+    CheckMainThread("PopupMenu.ListCount");
+    return static_cast<Integer>(impl_->rows.size());
+}
+
+Integer PopupMenu::ListIndex() const
+{
+    CheckMainThread("PopupMenu.ListIndex");
+    return impl_->listIndex;
+}
+
+void PopupMenu::SetListIndex(Integer index)
+{
+    CheckMainThread("PopupMenu.ListIndex");
+    if (index < -1 || index >= ListCount())
+        return;
+    if (index == impl_->listIndex)
+        return;
+    impl_->listIndex = index;
+    if (impl_->combo)
+        impl_->combo->setCurrentIndex(static_cast<int>(index));
+    RaiseEvent("Change");
+}
+
+String PopupMenu::List(Integer row) const
+{
+    CheckMainThread("PopupMenu.List");
+    if (row < 0 || row >= ListCount())
+        throw OutOfBoundsException("PopupMenu.List: no row " + Str(row).ToStdString());
+    return impl_->rows[static_cast<std::size_t>(row)];
+}
+
+void PopupMenu::SetInitialValue(const String& rows)
+{
+    CheckMainThread("PopupMenu.InitialValue");
+    const std::string& text = rows.Bytes();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = text.size();
+        AddRow(String(text.substr(start, end - start)));
+        start = end + 1;
+    }
+}
+
+// ---- CheckBox -----------------------------------------------------------------------
+
+const ClassInfo& CheckBox::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("CheckBox", &TextControl::Lookup())
+            .Factory<CheckBox>()
+            .Event("Action")
+            .Property("Caption", &CheckBox::SetCaption)
+            .Property("Value", &CheckBox::SetValue)
+            .Property("State", &CheckBox::SetState)
+            .Build());
+    return info;
+}
+
+CheckBox::CheckBox() = default;
+CheckBox::~CheckBox() = default;
+
+QWidget* CheckBox::CreateWidget(QWidget* parent)
+{
+    auto* box = new QCheckBox(ToQString(caption_), parent);
+    box->setChecked(value_);
+    QObject::connect(box, &QCheckBox::toggled, box, [this](bool checked) { value_ = checked; });
+    return box;
+}
+
+void CheckBox::SetCaption(const String& caption)
+{
+    CheckMainThread("CheckBox.Caption");
+    caption_ = caption;
+    if (auto* box = static_cast<QCheckBox*>(Widget()))
+        box->setText(ToQString(caption));
+}
+
+bool CheckBox::Value() const
+{
+    CheckMainThread("CheckBox.Value");
+    return value_;
+}
+
+void CheckBox::SetValue(bool ticked)
+{
+    CheckMainThread("CheckBox.Value");
+    value_ = ticked;
+    if (auto* box = static_cast<QCheckBox*>(Widget()))
+        box->setChecked(ticked);
+}
+
+void CheckBox::SetState(Integer state)
+{
+    SetValue(state != 0);
+}
+
+// ---- Canvas -------------------------------------------------------------------------
+
+const ClassInfo& Canvas::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("Canvas", &RectControl::Lookup())
+            .Factory<Canvas>()
+            .Override("_DependencyList")
+            .Op("Event_CreatePane")
+            .Op("Scroll", {"Integer", "Integer", "Integer", "Integer", "Integer", "Integer"})
+            .Event("Paint")
+            .Kept("AcceptFocus", Type::BooleanType)
+            .Kept("AcceptTabs", Type::BooleanType)
+            .Kept("DoubleBuffer", Type::BooleanType)
+            .Kept("EraseBackground", Type::BooleanType)
+            .Kept("Transparent", Type::BooleanType)
+            .Kept("UseFocusRing", Type::BooleanType)
+            .Build());
+    return info;
+}
+
+Canvas::Canvas() = default;
+Canvas::~Canvas() = default;
+
+QWidget* Canvas::CreateWidget(QWidget* parent)
+{
+    auto* w = new CanvasWidget(this, parent);
+    w->setAttribute(Qt::WA_TranslucentBackground);
+    return w;
+}
+
+// ---- Window -------------------------------------------------------------------------
+
+struct Window::Impl {
+    QPointer<WindowWidget> widget;
+    QWidget* content = nullptr;
+};
+
+const ClassInfo& Window::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(
+        ClassBuilder("Window", &Object::Lookup())
+            .Factory<Window>()
+            .Op("AcceptFileDrop", {"String"})
+            .Op("AcceptMacDataDrop", {"String"})
+            .Op("AcceptPictureDrop")
+            .Op("AcceptRawDataDrop", {"String"})
+            .Op("AcceptTextDrop")
+            .Op("BitmapForCaching", {"Integer", "Integer"}, "Picture")
+            .Op("Close")
+            .Op("Constructor")
+            .Op("Control", {"Integer"}, "Control")
+            .Op("DrawInto", {"Graphics", "Integer", "Integer", "Boolean"})
+            .Op("FocusNext")
+            .Op("FocusPrevious")
+            .Op("Hide")
+            .Op("Invalidate", {"Boolean"})
+            .Op("Invalidate", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
+            .Op("Maximize")
+            .Op("Minimize")
+            .Op("Operator_Convert", {}, "WindowPtr")
+            .Op("Refresh", {"Boolean"})
+            .Op("RefreshRect", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
+            .Op("Restore")
+            .Op("SetFocus")
+            .Op("Show")
+            .Op("ShowModal")
+            .Op("ShowModalWithin", {"Window"})
+            .Op("ShowWithin", {"Window", "Integer"})
+            .Op("TrueWindow", {}, "Window")
+            .Op("UpdateNow")
+            .Op("Window")
+            .Op("_AddControl", {"String", "Object"})
+            .Op("_AddMenuHandler", {"String", "Ptr"})
+            .Op("_ControlByName", {"String"}, "Object")
+            .Op("_ControlByNameIndex", {"String", "Integer"}, "Object")
+            .Op("_DependencyList")
+            .Op("_Move", {"Integer", "Integer", "Integer", "Integer"})
+            .Op("__New", {"Class"}, "Object")
+            .Event("Layout")
+            .Event("CreateControls")
+            .Event("AddMenuHandlers")
+            .Event("Open")
+            .Event("Close")
+            .Property("Width", &Window::SetWidth)
+            .Property("Height", &Window::SetHeight)
+            .Property("Title", &Window::SetTitle)
+            .Property("Visible", &Window::SetVisible)
+            .Property("Resizeable", &Window::SetResizeable)
+            .Property("CloseButton", &Window::SetCloseButton)
+            .Property("MinimizeButton", &Window::SetMinimizeButton)
+            .Property("MaximizeButton", &Window::SetMaximizeButton)
+            .Property("FullScreenButton", &Window::SetFullScreenButton)
+            .Property("MenuBarVisible", &Window::SetMenuBarVisible)
+            .Kept("MinWidth", Type::IntegerType)
+            .Kept("MinHeight", Type::IntegerType)
+            .Kept("MaxWidth", Type::IntegerType)
+            .Kept("MaxHeight", Type::IntegerType)
+            .Kept("Frame", Type::IntegerType)
+            .Kept("Composite", Type::BooleanType)
+            .Kept("MacProcID", Type::IntegerType)
+            .Kept("FullScreen", Type::BooleanType)
+            .Kept("LiveResize", Type::BooleanType)
+            .Kept("Placement", Type::IntegerType)
+            .Kept("HasBackColor", Type::BooleanType)
+            .Kept("BackColor", Type::ColorType)
+            .Build());
+    return info;
+}
+
+Window::Window() : impl_(std::make_unique<Impl>()) {}
+
+Window::~Window()
+{
+    // Controls go first: each deletes its own widget while the window's still exists.
+    controls_.clear();
+    delete impl_->widget.data();
+}
+
+QWidget* Window::Widget() const
+{
+    CheckMainThread("Window");
+    if (!impl_->widget) {
+        auto* w = new WindowWidget(const_cast<Window*>(this));
+        auto* content = new QWidget(w);
+        w->setCentralWidget(content);
+        impl_->widget = w;
+        impl_->content = content;
+        const_cast<Window*>(this)->ApplySize();
+        const_cast<Window*>(this)->ApplyFlags();
+        w->setWindowTitle(ToQString(title_));
+    }
+    return impl_->widget.data();
+}
+
+QWidget* Window::Content() const
+{
+    Widget();
+    return impl_->content;
+}
+
+void Window::Constructor()
+{
+    CheckMainThread("Window.Constructor");
+    if (constructed_)
+        return;
+    constructed_ = true;
+    const std::string typeName = Class().typeName;
+    Ref<Window> self = Self<Window>();
+    ImplicitWindows()[typeName] = self;
+    OpenWindows().push_back(self);
+    try {
+        Widget();
+        RaiseEvent("Layout");
+        RaiseEvent("CreateControls");
+        EventArgs menuArgs;
+        RaiseEvent("AddMenuHandlers", menuArgs);
+        // Handlers may add controls; walk a copy.
+        std::vector<Entry> controls = controls_;
+        for (const Entry& e : controls)
+            e.control->RaiseEvent("Open");
+        RaiseEvent("Open");
+        if (visible_)
+            Widget()->show();
+    } catch (...) {
+        ImplicitWindows().erase(typeName);
+        Forget(this);
+        throw;
+    }
+}
+
+Ref<Object> Window::New(const ClassInfo& cls)
+{
+    CheckMainThread("Window.__New");
+    if (!cls.factory)
+        throw UnsupportedOperationException("the class " + cls.typeName + " cannot be made");
+    Ref<Object> object = cls.factory();
+    if (auto* control = dynamic_cast<fw::Control*>(object.get()))
+        control->owner_ = Self<Window>();
+    return object;
+}
+
+void Window::AddControl(const String& name, const Ref<Object>& control)
+{
+    CheckMainThread("Window._AddControl");
+    auto* c = dynamic_cast<fw::Control*>(control.get());
+    if (!c)
+        throw IllegalCastException("only a control can be added to a window");
+    c->name_ = name;
+    controls_.push_back({name, control});
+}
+
+Ref<Object> Window::ControlByName(const String& name) const
+{
+    CheckMainThread("Window._ControlByName");
+    for (const Entry& e : controls_)
+        if (e.name == name)
+            return e.control;
+    return Ref<Object>();
+}
+
+Ref<Object> Window::ControlByNameIndex(const String& name, Integer index) const
+{
+    CheckMainThread("Window._ControlByNameIndex");
+    for (const Entry& e : controls_)
+        if (e.name == name && static_cast<const fw::Control*>(e.control.get())->Index() == index)
+            return e.control;
+    return Ref<Object>();
+}
+
+Ref<fw::MenuBar> Window::MenuBar() const
+{
+    CheckMainThread("Window.MenuBar");
+    return menuBar_;
+}
+
+void Window::SetMenuBar(const Ref<fw::MenuBar>& bar)
+{
+    CheckMainThread("Window.MenuBar");
+    menuBar_ = bar;
+    detail::InstallMenuBar(*this, bar);
+}
+
+void Window::AddMenuHandler(const String& itemName, MenuDelegate handler)
+{
+    CheckMainThread("Window._AddMenuHandler");
+    for (auto& [name, existing] : menuHandlers_)
+        if (name == itemName) {
+            existing = std::move(handler);
+            return;
+        }
+    menuHandlers_.emplace_back(itemName, std::move(handler));
+    if (menuBar_)
+        detail::InstallMenuBar(*this, menuBar_);
+}
+
+bool Window::HasMenuHandler(const String& itemName) const
+{
+    for (const auto& entry : menuHandlers_)
+        if (entry.first == itemName)
+            return true;
+    return false;
+}
+
+bool Window::HandleMenuItem(const String& itemName)
+{
+    CheckMainThread("Window menu handler");
+    for (const auto& [name, handler] : menuHandlers_)
+        if (name == itemName) {
+            handler.invoke();
+            return true;
+        }
+    return false;
+}
+
+void Window::Show()
+{
+    CheckMainThread("Window.Show");
+    visible_ = true;
+    Widget()->show();
+}
+
+void Window::Hide()
+{
+    CheckMainThread("Window.Hide");
+    visible_ = false;
+    Widget()->hide();
+}
+
+void Window::Close()
+{
+    CheckMainThread("Window.Close");
+    if (impl_->widget)
+        impl_->widget->close();
+}
+
+void Window::HandleCloseRequest()
+{
+    Dispatch([this] { RaiseEvent("Close"); });
+    // Let go of the window once its event has unwound; a handler may still use it.
+    QTimer::singleShot(0, [weak = WeakRef<Window>(Self<Window>())] {
+        if (Ref<Window> w = weak.Lock())
+            Forget(w.get());
+    });
+}
+
+void Window::ApplySize()
+{
+    if (!impl_->widget)
+        return;
+    impl_->content->setFixedSize(ToInt(width_), ToInt(height_));
+    impl_->widget->layout()->setSizeConstraint(resizeable_ ? QLayout::SetDefaultConstraint
+                                                           : QLayout::SetFixedSize);
+    impl_->widget->adjustSize();
+}
+
+void Window::ApplyFlags()
+{
+    if (!impl_->widget)
+        return;
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint;
+    if (closeButton_)
+        flags |= Qt::WindowCloseButtonHint;
+    if (minimizeButton_)
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (maximizeButton_ && resizeable_)
+        flags |= Qt::WindowMaximizeButtonHint;
+    if (fullScreenButton_ && resizeable_)
+        flags |= Qt::WindowFullscreenButtonHint;
+    bool shown = impl_->widget->isVisible();
+    impl_->widget->setWindowFlags(flags);
+    if (shown)
+        impl_->widget->show();
+}
+
+void Window::SetWidth(Integer v)
+{
+    CheckMainThread("Window.Width");
+    width_ = v;
+    ApplySize();
+}
+
+void Window::SetHeight(Integer v)
+{
+    CheckMainThread("Window.Height");
+    height_ = v;
+    ApplySize();
+}
+
+void Window::SetTitle(const String& v)
+{
+    CheckMainThread("Window.Title");
+    title_ = v;
+    if (impl_->widget)
+        impl_->widget->setWindowTitle(ToQString(v));
+}
+
+void Window::SetVisible(bool v)
+{
+    CheckMainThread("Window.Visible");
+    visible_ = v;
+    // Before Open the window is only marked; Constructor shows it at the end.
+    if (constructed_ && impl_->widget && !v)
+        impl_->widget->hide();
+}
+
+void Window::SetResizeable(bool v)
+{
+    CheckMainThread("Window.Resizeable");
+    resizeable_ = v;
+    ApplySize();
+    ApplyFlags();
+}
+
+void Window::SetCloseButton(bool v)
+{
+    CheckMainThread("Window.CloseButton");
+    closeButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetMinimizeButton(bool v)
+{
+    CheckMainThread("Window.MinimizeButton");
+    minimizeButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetMaximizeButton(bool v)
+{
+    CheckMainThread("Window.MaximizeButton");
+    maximizeButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetFullScreenButton(bool v)
+{
+    CheckMainThread("Window.FullScreenButton");
+    fullScreenButton_ = v;
+    ApplyFlags();
+}
+
+void Window::SetMenuBarVisible(bool v)
+{
+    CheckMainThread("Window.MenuBarVisible");
+    menuBarVisible_ = v;
+    if (impl_->widget)
+        if (QWidget* bar = impl_->widget->menuWidget())
+            bar->setVisible(v);
+}
+
+Ref<Window> GetImplicitWindow(const std::string& typeName)
+{
+    CheckMainThread("GetImplicitWindow");
+    auto& windows = ImplicitWindows();
+    auto it = windows.find(typeName);
+    if (it == windows.end())
+        return Ref<Window>();
+    Ref<Window> w = it->second.Lock();
+    if (!w)
+        windows.erase(it);
+    return w;
+}
+
+void ReleaseAllWindows()
+{
+    auto windows = std::move(OpenWindows());
+    OpenWindows().clear();
+    windows.clear();
+}
+
+} // namespace fw
