@@ -34,6 +34,73 @@ void RuntimeInit(int argc, char** argv)
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
 }
 
+const ClassInfo& Application::Lookup()
+{
+    static const ClassInfo& info = RegisterClass(ClassBuilder("Application", &Object::Lookup())
+                                                     .Op("AddTrayItem")
+                                                     .Op("DoEvents")
+                                                     .Op("NewDocument")
+                                                     .Op("OpenDocument")
+                                                     .Op("RemoveTrayItem")
+                                                     .Op("SleepCurrentThread")
+                                                     .Op("YieldToNextThread")
+                                                     .Op("_AddMenuHandler")
+                                                     .Op("_AddPollableObject")
+                                                     .Op("_DependencyList")
+                                                     .Op("_DoSingleEvent")
+                                                     .Op("_RemovePollableObject")
+                                                     .Op("_x_SetVersionData")
+                                                     .Event("Open")
+                                                     .Build());
+    return info;
+}
+
+Application::Application() = default;
+Application::~Application() = default;
+
+void Application::x_SetVersionData(Integer major, Integer minor, Integer bug, Integer nonRelease,
+                                   Integer stageCode, const String& longVersion, const String& shortVersion,
+                                   const String& packageInfo)
+{
+    major_ = major;
+    minor_ = minor;
+    bug_ = bug;
+    nonRelease_ = nonRelease;
+    stageCode_ = stageCode;
+    longVersion_ = longVersion;
+    shortVersion_ = shortVersion;
+    packageInfo_ = packageInfo;
+}
+
+void Application::SetMenuBar(const Ref<fw::MenuBar>& bar)
+{
+    CheckMainThread("Application.MenuBar");
+    menuBar_ = bar;
+}
+
+void Application::SetSupportsHiDPI(bool /*supported*/)
+{
+    // pending: the application-shell issue declares high-resolution support to Qt.
+}
+
+namespace {
+Ref<Application>& AppObject()
+{
+    static Ref<Application> app;
+    return app;
+}
+} // namespace
+
+void RuntimeRegisterAppObject(const Ref<Application>& app)
+{
+    AppObject() = app;
+}
+
+Ref<Application> GetAppObject()
+{
+    return AppObject();
+}
+
 int RuntimeExit()
 {
     ReleaseAllWindows();
