@@ -5,7 +5,9 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace fw {
 
@@ -23,6 +25,17 @@ char** savedArgv = nullptr;
 int exitStatus = 0;
 
 } // namespace
+
+std::string ApplicationResourcesPath()
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path exe = fs::canonical("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    const fs::path resources = exe.parent_path().parent_path() / "Resources";
+    return fs::is_directory(resources, ec) ? resources.string() : std::string();
+}
 
 void RuntimeInit(int argc, char** argv)
 {

@@ -5,6 +5,7 @@
 #include "framework/runtime.h"
 
 #include <exception>
+#include <string>
 
 namespace fw {
 
@@ -45,6 +46,11 @@ private:
 void RuntimeRegisterAppObject(const Ref<Application>& app);
 // The registered application object, or nil.
 Ref<Application> GetAppObject();
+
+// The program's Resources folder: the folder named "Resources" in the parent of
+// the folder that holds the running executable (its real path resolved). Empty
+// when there is no such folder.
+std::string ApplicationResourcesPath();
 
 // Starts the run time: the Qt application object, on the main thread.
 void RuntimeInit(int argc, char** argv);
