@@ -733,6 +733,7 @@ void Window::Constructor()
         Widget();
         RaiseEvent("Layout");
         RaiseEvent("CreateControls");
+        ApplyTabOrder();
         EventArgs menuArgs;
         RaiseEvent("AddMenuHandlers", menuArgs);
         // Handlers may add controls; walk a copy.
@@ -862,6 +863,18 @@ void Window::HandleCloseRequest()
         if (Ref<Window> w = weak.Lock())
             Forget(w.get());
     });
+}
+
+void Window::ApplyTabOrder()
+{
+    std::vector<RectControl*> placed;
+    for (const Entry& e : controls_)
+        if (auto* rect = dynamic_cast<RectControl*>(e.control.get()); rect && rect->Widget())
+            placed.push_back(rect);
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const RectControl* a, const RectControl* b) { return a->TabIndex() < b->TabIndex(); });
+    for (std::size_t i = 1; i < placed.size(); ++i)
+        QWidget::setTabOrder(placed[i - 1]->Widget(), placed[i]->Widget());
 }
 
 void Window::ApplySize()

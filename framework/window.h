@@ -255,6 +255,8 @@ public:
 private:
     void ApplyFlags();
     void ApplySize();
+    // Tab moves through the controls in the order of their TabIndex.
+    void ApplyTabOrder();
 
     struct Entry {
         String name;

@@ -1,0 +1,137 @@
+// The main window's layout, its Open and Close, and the About box.
+#include "framework/msgbox.h"
+#include "nixie/nixie_canvas.h"
+#include "tests/window_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include <set>
+
+namespace {
+
+using fw::Integer;
+using fw::Ref;
+
+struct ControlRow {
+    const char* name;
+    const fw::ClassInfo& (*cls)();
+    Integer index;
+    Integer tabIndex;
+    Integer left, top, width, height;
+    const char* text; // a label's Text or a check box's Caption; nullptr for neither
+};
+
+constexpr Integer none = fw::Control::NoIndex;
+
+const ControlRow rows[] = {
+    {"serialPopup", &fw::PopupMenu::Lookup, none, 0, 20, 162, 230, 20, nullptr},
+    {"Timer1", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr},
+    {"StaticCPM", &fw::Label::Lookup, none, 1, 80, 20, 200, 76, "-"},
+    {"StaticStatus", &fw::Label::Lookup, none, 2, 20, 217, 100, 20, "Not Open"},
+    {"StaticSerialError", &fw::Label::Lookup, none, 3, 20, 194, 260, 20, "Serial Port Error: None"},
+    {"StaticText3", &fw::Label::Lookup, none, 4, 27, 76, 34, 20, "CPM:"},
+    {"StaticText2", &fw::Label::Lookup, none, 5, 20, 140, 100, 20, "Serial Port:"},
+    {"StaticPortName", &fw::Label::Lookup, none, 6, 20, 241, 243, 20, "Untitled"},
+    {"Canvas1", &NixieCanvas::Lookup, 0, 7, -63, 281, 100, 100, nullptr},
+    {"Canvas1", &NixieCanvas::Lookup, 1, 8, 41, 281, 100, 100, nullptr},
+    {"Canvas1", &NixieCanvas::Lookup, 2, 9, 153, 281, 100, 100, nullptr},
+    {"Canvas1", &NixieCanvas::Lookup, 3, 10, 275, 281, 100, 100, nullptr},
+    {"CheckBoxNixie", &fw::CheckBox::Lookup, none, 11, 20, 108, 140, 20, "Nixie Display"},
+    {"CheckBoxBlankLeadingZeros", &fw::CheckBox::Lookup, none, 12, 134, 108, 156, 20, "Blank Leading Zeros"},
+    {"Timer2", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr},
+    {"CheckBoxClicks", &fw::CheckBox::Lookup, none, 13, 134, 133, 100, 20, "Clicks"},
+};
+
+// A window after CreateControls alone: no Open event has run yet.
+Ref<class Window1> Created()
+{
+    auto w = fw::New<class Window1>();
+    w->CreateControls();
+    return w;
+}
+
+TEST(Layout, CreateControlsMakesTheSixteenControlsAsStored)
+{
+    auto w = Created();
+    EXPECT_EQ(w->ControlCount(), 16);
+    std::set<fw::Object*> distinct;
+    for (const ControlRow& row : rows) {
+        SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.index));
+        Ref<fw::Object> found = row.index == none ? w->ControlByName(row.name)
+                                                  : w->ControlByNameIndex(row.name, row.index);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(&found->Class(), &row.cls());
+        distinct.insert(found.get());
+        if (row.cls().IsA(fw::Timer::Lookup()))
+            continue;
+        auto control = fw::RuntimeCheckCast<fw::RectControl>(found);
+        EXPECT_EQ(control->Index(), row.index);
+        EXPECT_EQ(control->TabIndex(), row.tabIndex);
+        EXPECT_EQ(control->Left(), row.left);
+        EXPECT_EQ(control->Top(), row.top);
+        EXPECT_EQ(control->Width(), row.width);
+        EXPECT_EQ(control->Height(), row.height);
+        EXPECT_TRUE(control->Visible());
+        const QRect g = control->Widget()->geometry();
+        EXPECT_EQ(QRect(int(row.left), int(row.top), int(row.width), int(row.height)), g) << "the widget follows";
+        if (auto label = fw::RuntimeCheckCast<fw::Object>(found); label->Class().IsA(fw::Label::Lookup()))
+            EXPECT_EQ(fw::RuntimeCheckCast<fw::Label>(found)->Text().ToStdString(), row.text);
+        if (found->Class().IsA(fw::CheckBox::Lookup())) {
+            auto box = fw::RuntimeCheckCast<fw::CheckBox>(found);
+            EXPECT_EQ(box->Caption().ToStdString(), row.text);
+            EXPECT_FALSE(box->Value());
+        }
+    }
+    EXPECT_EQ(distinct.size(), 16u);
+    for (Integer i = 0; i < 4; ++i)
+        EXPECT_EQ(w->Canvas1(i)->value, 0);
+    EXPECT_EQ(w->serialPopup()->ListCount(), 0) << "rows come with the popup's Open";
+    EXPECT_EQ(w->StaticCPM()->TextSize(), 32.0f);
+    EXPECT_EQ(w->Timer1()->Period(), 1000);
+    EXPECT_EQ(w->Timer2()->Period(), 50);
+    EXPECT_EQ(w->Timer1()->Mode(), fw::Timer::ModeMultiple);
+    EXPECT_TRUE(w->Timer2()->Active());
+}
+
+TEST(Layout, WindowIsAFixedThreeHundredSquareBelowItsMenuBar)
+{
+    Ref<class Window1> w = Window1();
+    EXPECT_EQ(w->Title().ToStdString(), "Vantrope");
+    EXPECT_FALSE(w->Resizeable());
+    const QWidget* content = w->Content();
+    EXPECT_EQ(content->size(), QSize(300, 300));
+    const QWidget* top = w->Widget();
+    EXPECT_EQ(top->minimumSize(), top->maximumSize()) << "the user cannot resize it";
+    const Qt::WindowFlags flags = top->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowFullscreenButtonHint);
+    ASSERT_NE(w->StoredValue("MacProcID"), nullptr) << "keys without a meaning here are kept";
+}
+
+TEST(Open, PutsTheTubesOverTheLabelHiddenAndShowsTheLabel)
+{
+    Ref<class Window1> w = Window1();
+    for (Integer i = 0; i < 4; ++i) {
+        auto tube = w->Canvas1(i);
+        EXPECT_EQ(tube->Left(), 80 + 50 * i);
+        EXPECT_EQ(tube->Top(), 20);
+        EXPECT_EQ(tube->Width(), 50);
+        EXPECT_EQ(tube->Height(), 82);
+        EXPECT_FALSE(tube->Visible());
+    }
+    EXPECT_TRUE(w->StaticCPM()->Visible());
+    EXPECT_EQ(w->StaticCPM()->Text().ToStdString(), "-");
+    EXPECT_EQ(w->StaticCPM()->TextSize(), 72.0f);
+}
+
+TEST(Open, StaticCPMOpenWithoutALabelRaises)
+{
+    auto w = Created();
+    EXPECT_THROW(w->StaticCPM_Open(nullptr), fw::NilObjectException);
+}
+
+} // namespace
