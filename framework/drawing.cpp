@@ -1,7 +1,16 @@
 #include "framework/drawing.h"
 
+#include "framework/application.h"
+
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+#include <string>
 
 namespace fw {
 
@@ -15,7 +24,10 @@ const ClassInfo& Picture::Lookup()
     return info;
 }
 
-Picture::Picture() : impl_(std::make_unique<Impl>()) {}
+Picture::Picture()
+    : impl_(std::make_unique<Impl>())
+{
+}
 Picture::~Picture() = default;
 
 Integer Picture::Width() const
@@ -28,22 +40,66 @@ Integer Picture::Height() const
     return impl_->image.height();
 }
 
-Ref<Picture> Picture::OpenFromApp(const String& /*fileName*/)
+Ref<Picture> Picture::OpenFromApp(const String& fileName)
 {
-    // pending: the pictures issue opens the file from the Resources folder.
-    return Ref<Picture>();
+    // A file name, not a path: nothing outside the Resources folder can be reached.
+    const std::string& name = fileName.ToStdString();
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return Ref<Picture>();
+    const std::string folder = ApplicationResourcesPath();
+    if (folder.empty())
+        return Ref<Picture>();
+    QImage image = QImageReader(QString::fromStdString(folder + "/" + name)).read();
+    if (image.isNull())
+        return Ref<Picture>();
+    auto picture = New<Picture>();
+    picture->impl_->image = std::move(image);
+    return picture;
 }
 
 Graphics::Graphics(QPainter* painter, Integer width, Integer height)
-    : painter_(painter), width_(width), height_(height)
+    : painter_(painter)
+    , width_(width)
+    , height_(height)
 {
 }
 
-void Graphics::DrawPicture(const Ref<Picture>& /*picture*/, Double, Double, Double, Double, Double,
-                           Double, Double, Double)
+void Graphics::DrawPicture(const Ref<Picture>& picture, Double left, Double top, Double width, Double height,
+    Double sourceLeft, Double sourceTop, Double sourceWidth, Double sourceHeight)
 {
-    // pending: the pictures issue draws the source rectangle scaled on the painter.
-    (void)painter_;
+    const QImage& image = picture->Data().image;
+    for (Double v : { left, top, width, height, sourceLeft, sourceTop, sourceWidth, sourceHeight })
+        if (!std::isfinite(v))
+            return;
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0)
+        return;
+
+    // Only the part of the source that lies on the picture is drawn, where it would
+    // have landed had the whole source been there.
+    const QRectF inside = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight) & QRectF(image.rect());
+    if (inside.isEmpty())
+        return;
+    const Double sx = width / sourceWidth, sy = height / sourceHeight;
+    const QRectF target(left + (inside.left() - sourceLeft) * sx, top + (inside.top() - sourceTop) * sy,
+        inside.width() * sx, inside.height() * sy);
+
+    painter_->save();
+    painter_->setRenderHint(QPainter::SmoothPixmapTransform);
+    const QTransform& device = painter_->deviceTransform();
+    const QRect pixels = inside.toAlignedRect();
+    const QSizeF onDevice = device.mapRect(target).size();
+    const QSize shrunk(std::max(1, qRound(onDevice.width())), std::max(1, qRound(onDevice.height())));
+    if (QRectF(pixels) == inside && device.type() <= QTransform::TxScale
+        && (shrunk.width() < pixels.width() || shrunk.height() < pixels.height())) {
+        // The painter's smooth filter reads only a few source pixels per device pixel,
+        // so fine detail would alias when shrunk; averaging over the area keeps it.
+        const QImage scaled
+            = image.copy(pixels).scaled(shrunk, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter_->drawImage(target, scaled);
+    } else {
+        painter_->drawImage(target, image, inside);
+    }
+    painter_->restore();
 }
 
 } // namespace fw

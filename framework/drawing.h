@@ -23,7 +23,7 @@ public:
     Integer Height() const;
 
     // The picture of that file name in the program's Resources folder; nil when
-    // it is missing or cannot be decoded.
+    // it is missing or cannot be decoded, or when the name is a path.
     static Ref<Picture> OpenFromApp(const String& fileName);
 
     struct Impl;
@@ -39,9 +39,12 @@ public:
     Integer Width() const { return width_; }
     Integer Height() const { return height_; }
 
-    // Draws the source rectangle of the picture scaled into the destination rectangle.
+    // Draws the source rectangle of the picture scaled, smoothly, into the destination
+    // rectangle. Only the part of the source that lies on the picture is drawn; a
+    // rectangle that is empty or not finite draws nothing. A nil picture raises
+    // NilObjectException.
     void DrawPicture(const Ref<Picture>& picture, Double left, Double top, Double width, Double height,
-                     Double sourceLeft, Double sourceTop, Double sourceWidth, Double sourceHeight);
+        Double sourceLeft, Double sourceTop, Double sourceWidth, Double sourceHeight);
 
 private:
     QPainter* painter_;

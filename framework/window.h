@@ -76,8 +76,9 @@ public:
     void SetTabIndex(Integer v);
     void SetHelpTag(const String& v);
 
-    // Asks for a repaint; the Paint follows from the event loop.
-    void Invalidate(bool eraseBackground = true);
+    // Asks for a repaint; the Paint follows from the event loop. Virtual so that
+    // tests can see when a repaint is asked for.
+    virtual void Invalidate(bool eraseBackground = true);
 
     // The control's widget, for the framework's own use; nullptr before Constructor.
     QWidget* Widget() const;

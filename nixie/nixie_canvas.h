@@ -11,7 +11,7 @@ class NixieCanvas : public fw::Canvas {
 public:
     void Event_Paint(fw::Graphics& g, const std::vector<fw::Rect>& areas);
 
-    // 0 to 9 show that digit, 10 the unlit tube.
+    // 0 to 9 show that digit, 10 the unlit tube; any other value draws nothing.
     fw::Integer value = 0;
 };
 
