@@ -96,13 +96,11 @@ struct Serial::Impl {
 
     void Noted(QSerialPort::SerialPortError error)
     {
-        // After a loss Qt repeats the error at every turn of the loop until the port closes.
-        if (error == QSerialPort::NoError || lost)
+        // After a loss Qt repeats the error at every turn of the loop until the port
+        // closes; the first one is kept and the port is closed when it is raised.
+        if (error == QSerialPort::NoError || pending)
             return;
-        if (!pending)
-            pending = error;
-        if (port.isOpen() && MeansPortLost(error))
-            lost = true;
+        pending = error;
         if (inCall == 0 && !queued)
             Queue();
     }
@@ -139,9 +137,11 @@ struct Serial::Impl {
         const Integer code = CodeFor(step, error, port.isOpen());
         if (code == PortLost) {
             // What arrived before the loss still counts; a dead descriptor would keep the loop busy.
+            Call call(*this);
             kept += port.readAll();
             port.close();
         }
+        pending.reset(); // whatever closing a dead port says is no news
         port.clearError();
         owner.ReportError(code);
     }
@@ -161,7 +161,6 @@ struct Serial::Impl {
     std::optional<QSerialPort::SerialPortError> pending;
     int inCall = 0;
     bool queued = false;
-    bool lost = false;
     QByteArray kept; // received before the port was lost, not yet read
     std::shared_ptr<void> alive = std::make_shared<int>(0);
     QSerialPort port; // last, so that it goes first
@@ -259,7 +258,6 @@ bool Serial::Open()
         return true;
     Impl& impl = *impl_;
     impl.pending.reset();
-    impl.lost = false;
     impl.kept.clear();
     if (!port_ || port_->Path().IsEmpty()) {
         ReportError(PortNotFound);
@@ -299,7 +297,6 @@ void Serial::Close()
         impl.port.close();
     }
     impl.pending.reset();
-    impl.lost = false;
 }
 
 bool Serial::IsOpen() const

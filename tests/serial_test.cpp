@@ -98,6 +98,7 @@ struct OpenFailure {
     const char* label;
     std::string path; // empty: no port set
     fw::Integer code;
+    friend void PrintTo(const OpenFailure& c, std::ostream* os) { *os << c.label; }
 };
 
 class SerialOpenFails : public ::testing::TestWithParam<OpenFailure> { };
@@ -105,14 +106,19 @@ class SerialOpenFails : public ::testing::TestWithParam<OpenFailure> { };
 TEST_P(SerialOpenFails, RaisesErrorWithItsCodeAndGivesFalse)
 {
     const OpenFailure& c = GetParam();
+    // Each path of its own: the device lock is taken before the opening fails.
     std::string path = c.path;
-    std::string file;
+    std::string file, dir;
     if (path == "<regular file>") {
         char name[] = "/tmp/vantrope-file-XXXXXX";
         const int fd = mkstemp(name);
         ASSERT_GE(fd, 0);
         ::close(fd);
         path = file = name;
+    } else if (path == "<directory>") {
+        char name[] = "/tmp/vantrope-dir-XXXXXX";
+        ASSERT_TRUE(mkdtemp(name));
+        path = dir = name;
     }
     auto serial = fw::New<RecordingSerial>();
     if (!path.empty())
@@ -124,13 +130,15 @@ TEST_P(SerialOpenFails, RaisesErrorWithItsCodeAndGivesFalse)
     EXPECT_EQ(Bytes(serial->ReadAll()), "") << "reading an unopened connection is no failure";
     if (!file.empty())
         ::unlink(file.c_str());
+    if (!dir.empty())
+        ::rmdir(dir.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SerialOpenFails,
     ::testing::Values(OpenFailure { "NoPortSet", "", fw::Serial::PortNotFound },
-        OpenFailure { "MissingPath", "/nonexistent/ttyGONE0", fw::Serial::PortNotFound },
+        OpenFailure { "MissingPath", "/nonexistent/ttyGONE-serial-test", fw::Serial::PortNotFound },
         OpenFailure { "RegularFile", "<regular file>", fw::Serial::UnsupportedOperation },
-        OpenFailure { "Directory", "/tmp", fw::Serial::OtherError },
+        OpenFailure { "Directory", "<directory>", fw::Serial::OtherError },
         OpenFailure { "DevNull", "/dev/null", fw::Serial::UnsupportedOperation }),
     [](const auto& row) { return std::string(row.param.label); });
 
