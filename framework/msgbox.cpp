@@ -1,5 +1,10 @@
 #include "framework/msgbox.h"
 
+#include "framework/runtime.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
 #include <cstdio>
 #include <utility>
 
@@ -15,12 +20,27 @@ MsgBoxHandler& Handler()
 
 void MsgBox(const String& text)
 {
+    CheckMainThread("MsgBox");
     if (Handler()) {
-        Handler()(text);
+        // A copy: the handler may replace itself.
+        MsgBoxHandler handler = Handler();
+        handler(text);
         return;
     }
-    // pending: the serial issue shows a Qt message box.
-    std::fprintf(stderr, "%s\n", text.ToStdString().c_str());
+    const QString message
+        = QString::fromUtf8(text.Bytes().data(), static_cast<qsizetype>(text.Bytes().size()));
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // Without the widgets' run time there is nobody to show a box to.
+        std::fprintf(stderr, "%s\n", text.ToStdString().c_str());
+        return;
+    }
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(message);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
 }
 
 MsgBoxHandler SetMsgBoxHandler(MsgBoxHandler handler)

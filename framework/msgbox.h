@@ -7,7 +7,9 @@
 
 namespace fw {
 
-// Shows the text and returns once the user has dismissed the box.
+// Shows the text in a modal message box with an OK button, on the main thread,
+// and returns once the user has dismissed it. Raises ThreadAccessingUIException
+// on another thread.
 void MsgBox(const String& text);
 
 // For tests: while a handler is set, MsgBox hands it the text instead of showing

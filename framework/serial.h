@@ -1,13 +1,59 @@
-// Serial ports: the system's list of ports and serial connections.
+// Serial ports: the system's list of ports and serial connections, on Qt SerialPort.
 //
-// Received bytes are buffered by the layer until ReadAll takes them; ReadAll on a
-// connection that is not open gives empty text, never a failure. The Error event
-// is raised on the main thread with LastErrorCode set.
+// Received bytes are buffered by the layer as they arrive, between the program's
+// reads, until ReadAll takes them; ReadAll on a connection that is not open gives
+// empty text, never a failure. The Error event is raised on the main thread with
+// LastErrorCode set: inside the call that met the error (Open, a setting, Reset,
+// ReadAll), before that call returns, or from the event loop for what happens
+// while the port is open and idle (the device going away).
+//
+// Error codes (LastErrorCode), one Error event per condition:
+//
+//   code  name                   raised when
+//   0     None                   never raised: no error (Qt's NoError on opening and clearing is not one)
+//   100   Access Denied          Open: the device may not be opened (permission), or another
+//                                connection, of this process or another, holds it locked
+//   101   Port Not Found         Open: no port was set, or the device does not exist
+//   102   Invalid Options        Baud or Bits set to a code outside the tables below (the setting
+//                                keeps its value), or the open device refused the speed or data bits
+//   103   Break Condition        not raised: Qt SerialPort 6 reports no break condition
+//   104   Framing Error          not raised: Qt SerialPort 6 reports no framing error
+//   105   Unsupported Operation  Open: the path is not a serial device (a regular file, /dev/null);
+//                                or, on an open port, a line operation the device cannot do (DTR
+//                                and RTS on a pseudo-terminal). The port stays open.
+//   106   Port Lost              while open: the device went away or stopped giving data (a USB
+//                                adapter unplugged, the far end of a pseudo-terminal closed). The
+//                                layer closes the port; the next ReadAll still gives what arrived
+//                                before, later ones are empty, and nothing more is reported for it.
+//                                Opening the device anew works once it is back.
+//   -1    Other                  anything else Qt reports (for instance a directory given as the port)
+//
+// Speed codes (Baud), in bit/s; a new connection has code 8, 9600 bit/s:
+//
+//   0 300     1 600     2 1200    3 1800    4 2400     5 3600     6 4800     7 7200
+//   8 9600    9 14400   10 19200  11 28800  12 38400   13 57600   14 115200  15 230400
+//
+// Data-bits codes (Bits): 0 to 3 stand for 5 to 8 data bits; a new connection has 3.
+// Parity none, one stop bit and no flow control are fixed.
+//
+// Baud and Bits set before Open are applied by Open; on an open port at once.
+// DataTerminalReady and RequestToSend set before Open are applied by Open; lines
+// never set keep what the system gives them when the device opens (raised, on Linux).
+//
+// Reset, on an open connection, throws away the input received and not yet read
+// (the layer's buffer and the device's) and the output not yet sent; the port
+// stays open with its settings and LastErrorCode keeps its value. On a connection
+// that is not open it does nothing.
+//
+// Releasing the last reference to a Serial closes its port and removes its lock,
+// so a new object can open the same device.
 #pragma once
 
 #include "framework/runtime.h"
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace fw {
 
@@ -15,7 +61,11 @@ class SerialPort : public Object {
     FW_OBJECT(SerialPort)
 public:
     SerialPort() = default;
-    SerialPort(String name, String path) : name_(std::move(name)), path_(std::move(path)) {}
+    SerialPort(String name, String path)
+        : name_(std::move(name))
+        , path_(std::move(path))
+    {
+    }
     // The name the system gives the port, as listed ("ttyUSB0").
     const String& Name() const { return name_; }
     // The device the connection opens ("/dev/ttyUSB0").
@@ -36,24 +86,39 @@ public:
 
 Ref<SystemClass> System();
 
+// For tests only: while a provider is set, the system object takes its list of
+// ports from it (pseudo-terminals a test made) instead of asking the system,
+// which it does with QSerialPortInfo::availablePorts(). An empty provider
+// restores the system's list. Returns the provider it replaces.
+using SerialPortProvider = std::function<std::vector<Ref<SerialPort>>()>;
+SerialPortProvider SetSerialPortProvider(SerialPortProvider provider);
+
 class Serial : public Object {
     FW_OBJECT(Serial)
 public:
-    // Error codes of LastErrorCode.
+    // Error codes of LastErrorCode (table above).
     static constexpr Integer NoError = 0, AccessDenied = 100, PortNotFound = 101, InvalidOptions = 102,
-                             BreakCondition = 103, FramingError = 104;
-    // Speed codes of Baud: 13 is 57600 bit/s.
-    static constexpr Integer Baud9600 = 8, Baud57600 = 13, Baud115200 = 14;
+                             BreakCondition = 103, FramingError = 104, UnsupportedOperation = 105,
+                             PortLost = 106, OtherError = -1;
+    // Speed codes of Baud (table above).
+    static constexpr Integer Baud300 = 0, Baud600 = 1, Baud1200 = 2, Baud1800 = 3, Baud2400 = 4, Baud3600 = 5,
+                             Baud4800 = 6, Baud7200 = 7, Baud9600 = 8, Baud14400 = 9, Baud19200 = 10,
+                             Baud28800 = 11, Baud38400 = 12, Baud57600 = 13, Baud115200 = 14, Baud230400 = 15;
     // Data-bits codes of Bits: 0 to 3 stand for 5 to 8 data bits.
     static constexpr Integer Bits5 = 0, Bits6 = 1, Bits7 = 2, Bits8 = 3;
+
+    // The speed in bit/s that a Baud code stands for; 0 for a code outside the table.
+    static Integer BitsPerSecond(Integer baudCode);
 
     Serial();
     ~Serial() override; // closes the port and its lock
 
     Ref<fw::SerialPort> SerialPort() const { return port_; }
+    // The port the next Open opens; an open connection stays on its device until closed.
     void SetSerialPort(const Ref<fw::SerialPort>& port);
 
-    // Opens the port; True when it is open. A failure raises Error with its code first.
+    // Opens the port; True when it is open. A failure raises Error with its code
+    // first. On a connection already open it changes nothing and gives True.
     virtual bool Open();
     virtual void Close();
     bool IsOpen() const;
@@ -70,6 +135,8 @@ public:
 
     // Every byte received and not yet read, as text without an encoding.
     virtual String ReadAll(Encoding encoding = Encoding::None);
+    // The same bytes, left in place for the next read.
+    virtual String LookAhead(Encoding encoding = Encoding::None) const;
     Integer LastErrorCode() const { return lastError_; }
 
 protected:
@@ -78,9 +145,10 @@ protected:
 
 private:
     Ref<fw::SerialPort> port_;
-    Integer baud_ = 8, bits_ = 3;
+    Integer baud_ = Baud9600, bits_ = Bits8;
     bool dtr_ = false, rts_ = false;
-    Integer lastError_ = 0;
+    bool dtrSet_ = false, rtsSet_ = false; // set by the program, to apply at Open
+    Integer lastError_ = NoError;
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

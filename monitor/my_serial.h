@@ -6,5 +6,6 @@
 class MySerial : public fw::Serial {
     FW_OBJECT(MySerial)
 public:
+    // Writes "Serial Port Error: ", the code and its text into the main window's error line.
     void Event_Error();
 };

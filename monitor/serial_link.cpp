@@ -2,6 +2,8 @@
 #include "monitor/my_serial.h"
 #include "monitor/window1.h"
 
+#include "framework/msgbox.h"
+
 const fw::ClassInfo& MySerial::Lookup()
 {
     static const fw::ClassInfo& info = fw::RegisterClass(
@@ -13,19 +15,76 @@ const fw::ClassInfo& MySerial::Lookup()
     return info;
 }
 
+namespace {
+
+fw::String ErrorText(fw::Integer code)
+{
+    switch (code) {
+    case fw::Serial::NoError:
+        return "None";
+    case fw::Serial::AccessDenied:
+        return "Access Denied";
+    case fw::Serial::PortNotFound:
+        return "Port Not Found";
+    case fw::Serial::InvalidOptions:
+        return "Invalid Options";
+    case fw::Serial::BreakCondition:
+        return "Break Condition";
+    case fw::Serial::FramingError:
+        return "Framing Error";
+    default:
+        return "";
+    }
+}
+
+} // namespace
+
 void MySerial::Event_Error()
 {
-    // pending: the serial issue writes the error line.
+    const fw::Integer code = LastErrorCode();
+    Window1()->StaticSerialError()->SetText("Serial Port Error: " + fw::Str(code) + " " + ErrorText(code));
 }
 
 void Window1::serialPopup_Open(const fw::Ref<fw::PopupMenu>& /*sender*/)
 {
-    // pending: the serial issue lists the ports.
+    serialPopup()->DeleteAllRows();
+    serialPopup()->AddRow("None");
+    // Raises Change at once: the window starts with an unopened serial object.
+    serialPopup()->SetListIndex(0);
+    for (Integer i = 0; i < fw::System()->SerialPortCount(); ++i)
+        serialPopup()->AddRow(fw::System()->SerialPort(i)->Name());
 }
 
 void Window1::serialPopup_Change(const fw::Ref<fw::PopupMenu>& /*sender*/)
 {
-    // pending: the serial issue opens the chosen port.
+    Serial1 = fw::RuntimeCheckCast<MySerial>(New(MySerial::Lookup()));
+    ourSerialPort = serialPopup()->ListIndex() - 1;
+    if (ourSerialPort < 0) {
+        StaticPortName()->SetText("Port Name: ");
+        StaticStatus()->SetText("Not Open");
+        StaticSerialError()->SetText("");
+        return;
+    }
+    if (ourSerialPort >= serialPopup()->ListCount())
+        return;
+    Serial1->SetSerialPort(fw::System()->SerialPort(ourSerialPort));
+    if (Serial1->Open()) {
+        ignoreCountsTimer = 40;
+        StaticSerialError()->SetText("Serial Port Error: None");
+        StaticStatus()->SetText("Open");
+        StaticPortName()->SetText("Port Name: " + Serial1->SerialPort()->Name());
+        Serial1->SetBaud(fw::Serial::Baud57600);
+        Serial1->SetBits(fw::Serial::Bits8);
+        Serial1->SetDataTerminalReady(true);
+        Serial1->SetRequestToSend(true);
+        Serial1->Reset();
+        SetWindowsDTR();
+    } else {
+        fw::MsgBox("Failure to open serial  port!!");
+        StaticStatus()->SetText("Not Open");
+        StaticPortName()->SetText("Port Name: ");
+    }
 }
 
-void Window1::SetWindowsDTR() {}
+// The last step of a successful opening: the line needs nothing more on this platform.
+void Window1::SetWindowsDTR() { }
