@@ -2,12 +2,19 @@
 #pragma once
 
 #include "framework/application.h"
+#include "framework/process_info.h"
 
 class App : public fw::Application {
     FW_OBJECT(App)
 public:
+    // The finaliser: lets go of the activity's handle.
+    ~App() override;
+
     void Constructor();
     void Event_Open();
+
+    // The activity begun at Open, held for the whole run; nil until then.
+    fw::Ref<fw::NSProcessInfoActivityPlugin> SleepDisableHandle;
 };
 
 // The registered application object.

@@ -1,8 +1,6 @@
-#include "framework/application.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv)
 {
-    // pending: the application-shell issue runs the start-up sequence.
-    fw::RuntimeInit(argc, argv);
-    return 0;
+    return VantropeMain(argc, argv);
 }

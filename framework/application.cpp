@@ -1,5 +1,11 @@
 #include "framework/application.h"
 
+#include "framework/drawing.h"
+#include "framework/menu.h"
+#include "framework/msgbox.h"
+#include "framework/process_info.h"
+#include "framework/serial.h"
+#include "framework/timer.h"
 #include "framework/window.h"
 
 #include <QApplication>
@@ -22,7 +28,22 @@ std::unique_ptr<QApplication>& QtApp()
 // QApplication keeps references to these for its whole life.
 int savedArgc = 0;
 char** savedArgv = nullptr;
+
+enum class Phase { NotStarted, Starting, Running, Ended };
+Phase phase = Phase::NotStarted;
+
 int exitStatus = 0;
+bool quitting = false;
+bool startupFailed = false;
+bool supportsHiDPI = false;
+Double runtimeVersion = 0;
+ExceptionHelper exceptionHelper = nullptr;
+
+Ref<Application>& AppObject()
+{
+    static Ref<Application> app;
+    return app;
+}
 
 } // namespace
 
@@ -45,6 +66,52 @@ void RuntimeInit(int argc, char** argv)
     savedArgc = argc;
     savedArgv = argv;
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
+    phase = Phase::Starting;
+}
+
+void RuntimePerformInitializers(std::initializer_list<void (*)()> programInitializers)
+{
+    for (const ClassInfo& (*lookup)() :
+        { &Object::Lookup, &Application::Lookup, &MenuItem::Lookup, &MenuBar::Lookup, &AppleMenuItem::Lookup,
+            &QuitMenuItem::Lookup, &Control::Lookup, &RectControl::Lookup, &TextControl::Lookup,
+            &Label::Lookup, &PopupMenu::Lookup, &CheckBox::Lookup, &Canvas::Lookup, &Window::Lookup,
+            &Timer::Lookup, &SerialPort::Lookup, &SystemClass::Lookup, &Serial::Lookup, &Picture::Lookup })
+        lookup();
+    for (void (*initializer)() : programInitializers)
+        initializer();
+}
+
+void RuntimeInitExternalClasses() { }
+
+void InitPluginEntrypoints()
+{
+    NSProcessInfoPlugin::Lookup();
+    NSProcessInfoActivityPlugin::Lookup();
+}
+
+void RuntimeSetVersion(Double version)
+{
+    runtimeVersion = version;
+}
+
+Double RuntimeVersion()
+{
+    return runtimeVersion;
+}
+
+std::exception_ptr CallFunctionWithExceptionHandling(void (*function)(void*), void* argument)
+{
+    try {
+        function(argument);
+    } catch (const RuntimeException&) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+void RuntimeSetExceptionHelper(ExceptionHelper helper)
+{
+    exceptionHelper = helper;
 }
 
 const ClassInfo& Application::Lookup()
@@ -91,18 +158,17 @@ void Application::SetMenuBar(const Ref<fw::MenuBar>& bar)
     menuBar_ = bar;
 }
 
-void Application::SetSupportsHiDPI(bool /*supported*/)
+void Application::SetSupportsHiDPI(bool supported)
 {
-    // pending: the application-shell issue declares high-resolution support to Qt.
+    // Qt 6 always draws at the screen's device pixel ratio, so there is nothing
+    // to switch on; the declaration is kept for whoever asks.
+    supportsHiDPI = supported;
 }
 
-namespace {
-Ref<Application>& AppObject()
+bool Application::SupportsHiDPI()
 {
-    static Ref<Application> app;
-    return app;
+    return supportsHiDPI;
 }
-} // namespace
 
 void RuntimeRegisterAppObject(const Ref<Application>& app)
 {
@@ -114,26 +180,77 @@ Ref<Application> GetAppObject()
     return AppObject();
 }
 
+void RunFrameworkInitialization(void (*lateStart)())
+{
+    CheckMainThread("RunFrameworkInitialization");
+    if (lateStart)
+        lateStart();
+}
+
+void RuntimeRun()
+{
+    CheckMainThread("RuntimeRun");
+    if (!QtApp())
+        throw UnsupportedOperationException("RuntimeRun: the run time has not been started");
+    phase = Phase::Running;
+    if (!quitting)
+        if (Ref<Application> app = GetAppObject())
+            Dispatch([&app] { app->RaiseEvent("Open"); });
+    if (!quitting)
+        QApplication::exec();
+    phase = Phase::Ended;
+}
+
+void RuntimePerformFinalizers()
+{
+    ReleaseAllWindows();
+    AppObject() = nullptr;
+}
+
 int RuntimeExit()
 {
     ReleaseAllWindows();
     // Qt's objects must go while Qt still exists, not among the static destructors.
     QtApp().reset();
-    return exitStatus;
+    phase = Phase::Ended;
+    return startupFailed ? 1 : exitStatus;
 }
 
 void UnhandledException(const std::exception& e)
 {
+    if (phase == Phase::Starting)
+        startupFailed = true;
     const auto* runtime = dynamic_cast<const RuntimeException*>(&e);
-    std::fprintf(stderr, "Vantrope: unhandled %s: %s\n", runtime ? runtime->ClassName() : "exception",
-                 e.what());
-    // pending: the application-shell issue also shows it in a message box.
+    const char* className = runtime ? runtime->ClassName() : "exception";
+    std::fprintf(stderr, "Vantrope: unhandled %s: %s\n", className, e.what());
+
+    // An exception raised again every tick would otherwise stack one box on another.
+    static bool showing = false;
+    if (showing || !QtApp())
+        return;
+    showing = true;
+    struct Reset {
+        ~Reset() { showing = false; }
+    } reset;
+    MsgBox(String("An exception of class ") + className + " was not handled.\n\n" + e.what());
 }
+
+namespace {
+void CallStdFunction(void* fn)
+{
+    (*static_cast<const std::function<void()>*>(fn))();
+}
+} // namespace
 
 void Dispatch(const std::function<void()>& fn) noexcept
 {
     try {
-        fn();
+        if (!exceptionHelper) {
+            fn();
+        } else if (std::exception_ptr raised
+            = exceptionHelper(&CallStdFunction, const_cast<std::function<void()>*>(&fn))) {
+            std::rethrow_exception(raised);
+        }
     } catch (const std::exception& e) {
         try {
             UnhandledException(e);
@@ -147,8 +264,11 @@ void Dispatch(const std::function<void()>& fn) noexcept
 
 void Quit(int exitCode)
 {
-    // pending: the application-shell issue ends the event loop once with this code.
+    if (quitting)
+        return;
+    quitting = true;
     exitStatus = exitCode;
+    // Outside the loop this does nothing; RuntimeRun then sees `quitting` and does not start it.
     QCoreApplication::exit(exitCode);
 }
 

@@ -1,10 +1,21 @@
 // Application and event loop: the run time's start and end, the application
 // object, Quit, and the handler of exceptions that nothing else caught.
+//
+// A program's entry point runs, in this order: RuntimeInit, RuntimePerformInitializers,
+// its start-up (which registers the application object, hands RunFrameworkInitialization
+// its late-start callback and calls RuntimeRun), RuntimePerformFinalizers and RuntimeExit.
+//
+// Exit status: the code given to the first Quit, 0 when nothing called Quit. An
+// exception that escapes the start-up (reported while the run time has not yet
+// entered its event loop) makes it 1, whatever Quit was given: a program that
+// could not start does not report success. An exception that escapes an event
+// handler is reported and the program goes on; it does not change the status.
 #pragma once
 
 #include "framework/runtime.h"
 
 #include <exception>
+#include <initializer_list>
 #include <string>
 
 namespace fw {
@@ -12,8 +23,12 @@ namespace fw {
 class MenuBar;
 
 // The application object: its version data and menu bar. A program registers one
-// object of its own subclass with RuntimeRegisterAppObject; the Open event is
-// raised when the event loop starts.
+// object of its own subclass with RuntimeRegisterAppObject; its Open event is
+// raised by RuntimeRun, after the late-start callback, just before the event loop
+// runs.
+//
+// On Linux there is no menu bar of the application's own: the application keeps
+// the bar it is given, and a window shows the bar given to Window::SetMenuBar.
 class Application : public Object {
     FW_OBJECT(Application)
 public:
@@ -36,6 +51,7 @@ public:
 
     // Declares that the application draws sharply on high-resolution displays.
     static void SetSupportsHiDPI(bool supported);
+    static bool SupportsHiDPI();
 
 private:
     Integer major_ = 0, minor_ = 0, bug_ = 0, nonRelease_ = 0, stageCode_ = 0;
@@ -52,15 +68,52 @@ Ref<Application> GetAppObject();
 // when there is no such folder.
 std::string ApplicationResourcesPath();
 
-// Starts the run time: the Qt application object, on the main thread.
+// Starts the run time: the Qt application object, on the main thread. A second
+// call changes nothing.
 void RuntimeInit(int argc, char** argv);
 
+// Registers every class of the framework and its plugins, then runs the program's
+// initialisers in the order given. A class registers only once however often its
+// initialiser runs.
+void RuntimePerformInitializers(std::initializer_list<void (*)()> programInitializers = {});
+
+// Sets up the classes that the framework makes by itself. Its exceptions are C++
+// classes without class tables, so there is nothing to set up on this platform.
+void RuntimeInitExternalClasses();
+
+// Binds the plugins' classes (the process-information plugin).
+void InitPluginEntrypoints();
+
+// Records the run-time version that the program was built for.
+void RuntimeSetVersion(Double version);
+Double RuntimeVersion();
+
+// Calls `function` with `argument` and returns the RuntimeException it raised, or
+// nil when it raised none; any other exception passes on.
+std::exception_ptr CallFunctionWithExceptionHandling(void (*function)(void*), void* argument);
+using ExceptionHelper = std::exception_ptr (*)(void (*function)(void*), void* argument);
+// From then on every call from the event loop into the program goes through the helper.
+void RuntimeSetExceptionHelper(ExceptionHelper helper);
+
+// The framework's own start-up, then the late-start callback, which opens the
+// program's first window. What the callback raises passes on to the caller, so a
+// program whose window could not be made fails its start-up.
+void RunFrameworkInitialization(void (*lateStart)());
+
+// Raises the application object's Open event, then runs the event loop until Quit.
+// Returns at once when Quit was called before.
+void RuntimeRun();
+
+// Lets go of the windows and of the application object, whose finaliser runs.
+void RuntimePerformFinalizers();
+
 // Ends the run time: lets go of the windows and the Qt application object, and
-// returns the exit status, the code given to Quit.
+// returns the exit status (see the top of this file).
 int RuntimeExit();
 
 // Reports an exception that escaped an event handler or the start-up: its class
-// and message, on standard error.
+// and message, on standard error and in a message box. While that box is up,
+// further reports go to standard error only.
 void UnhandledException(const std::exception& e);
 
 // Asks the event loop to end with the exit code. A second Quit while quitting changes nothing.

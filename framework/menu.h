@@ -1,9 +1,14 @@
 // Menus: a tree of MenuItem objects under a MenuBar, shown as a Qt menu bar.
 //
 // A "&" in a text marks the mnemonic; the text "-" makes a separator; a shortcut
-// "Cmd+X" is the platform's command key with X (Ctrl on Linux). An AppleMenuItem
-// is the About item, a QuitMenuItem quits the application by itself. An item
-// whose name no window handles is shown disabled.
+// "Cmd+X" is the platform's command key with X (Ctrl on Linux, the command key on
+// macOS). The menu bar's own items are the menus. An AppleMenuItem is the About
+// item (Qt's about role), a QuitMenuItem quits through Quit(0) by itself (Qt's
+// quit role). Choosing any other item runs the window's handler of its name; with
+// AutoEnable, an item that no handler serves is shown disabled.
+//
+// Changes made to an installed tree show on the window at the next turn of the
+// event loop.
 #pragma once
 
 #include "framework/runtime.h"
@@ -74,7 +79,8 @@ public:
 };
 
 namespace detail {
-// Shows the menu bar on the window's Qt widget, with the window's handlers.
+// Shows the menu bar on the window's Qt widget, with the window's handlers, in
+// place of the one shown before; nil shows none.
 void InstallMenuBar(Window& window, const Ref<MenuBar>& bar);
 } // namespace detail
 

@@ -1,0 +1,258 @@
+#include "tests/child_process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace testing_support {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Long enough for any healthy run on a loaded machine; only a hang reaches it.
+constexpr auto childLimit = std::chrono::seconds(60);
+constexpr auto lineLimit = std::chrono::seconds(20);
+
+void Pipe(int fds[2])
+{
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+}
+
+// Reads both descriptors until both end or the deadline passes; false on the deadline.
+bool Drain(int out, int err, std::string& outText, std::string& errText, Clock::time_point deadline)
+{
+    pollfd fds[2] = { { out, POLLIN, 0 }, { err, POLLIN, 0 } };
+    std::string* texts[2] = { &outText, &errText };
+    int open = 2;
+    while (open > 0) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        if (::poll(fds, 2, static_cast<int>(left)) < 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                texts[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::map<std::string, std::string> ChildRun::Facts() const
+{
+    std::map<std::string, std::string> facts;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (auto eq = line.find('='); eq != std::string::npos) {
+            std::string value;
+            for (std::size_t i = eq + 1; i < line.size(); ++i) {
+                if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+                    value += '\n';
+                    ++i;
+                } else {
+                    value += line[i];
+                }
+            }
+            facts[line.substr(0, eq)] = value;
+        }
+    return facts;
+}
+
+std::string ChildRun::Fact(const std::string& key) const
+{
+    auto facts = Facts();
+    auto it = facts.find(key);
+    return it == facts.end() ? "<unset>" : it->second;
+}
+
+ChildRun RunChild(const std::function<int()>& body)
+{
+    int out[2], err[2];
+    Pipe(out);
+    Pipe(err);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        int status = 125;
+        try {
+            status = body();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "child: uncaught %s\n", e.what());
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    ChildRun run;
+    const bool ended = Drain(out[0], err[0], run.out, run.err, Clock::now() + childLimit);
+    ::close(out[0]);
+    ::close(err[0]);
+    if (!ended)
+        ::kill(pid, SIGKILL);
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    run.exited = ended && WIFEXITED(raw);
+    run.status = run.exited ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+void Fact(const std::string& key, const std::string& value)
+{
+    std::string line = key + "=";
+    for (char c : value)
+        line += c == '\n' ? std::string("\\n") : std::string(1, c);
+    std::printf("%s\n", line.c_str());
+}
+
+void Fact(const std::string& key, long long value)
+{
+    Fact(key, std::to_string(value));
+}
+
+Process::Process(const std::vector<std::string>& argv)
+{
+    int out[2];
+    Pipe(out);
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    out_ = out[0];
+}
+
+Process::~Process()
+{
+    if (out_ >= 0)
+        ::close(out_);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string Process::ReadLine()
+{
+    const auto deadline = Clock::now() + lineLimit;
+    while (buffered_.find('\n') == std::string::npos) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd fd { out_, POLLIN, 0 };
+        if (left <= 0 || ::poll(&fd, 1, static_cast<int>(left)) <= 0)
+            return {};
+        char buf[512];
+        const ssize_t n = ::read(out_, buf, sizeof buf);
+        if (n <= 0)
+            return {};
+        buffered_.append(buf, static_cast<std::size_t>(n));
+    }
+    const auto nl = buffered_.find('\n');
+    std::string line = buffered_.substr(0, nl);
+    buffered_.erase(0, nl + 1);
+    return line;
+}
+
+PrivateBus::PrivateBus()
+{
+    char dir[] = "/tmp/vantrope-bus-XXXXXX";
+    if (!::mkdtemp(dir))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    daemon_ = std::make_unique<Process>(std::vector<std::string> { "dbus-daemon", "--session", "--nofork",
+        "--address=unix:path=" + dir_ + "/bus", "--print-address=1" });
+    // The daemon prints its address once it listens.
+    address_ = daemon_->ReadLine();
+    if (address_.empty())
+        throw std::runtime_error("dbus-daemon did not start");
+}
+
+PrivateBus::~PrivateBus()
+{
+    daemon_.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+Login1StandIn::Login1StandIn(const PrivateBus& bus, const std::string& mode)
+    : log_(bus.Path("login1.log"))
+{
+    process_
+        = std::make_unique<Process>(std::vector<std::string> { LOGIN1_STANDIN, bus.Address(), log_, mode });
+    if (process_->ReadLine() != "ready")
+        throw std::runtime_error("the login1 stand-in did not start");
+}
+
+std::string Login1StandIn::Log() const
+{
+    return ReadFile(log_);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WaitForText(const std::string& path, const std::string& text)
+{
+    const auto deadline = Clock::now() + lineLimit;
+    while (Clock::now() < deadline) {
+        if (ReadFile(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+} // namespace testing_support
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Children inherit it: widgets are real but headless.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,87 @@
+// Runs of a fresh process for tests that start the run time, run the event loop
+// or reach a bus: each run is a forked child of a parent that never starts Qt,
+// so every run begins with the process-wide state of a new program.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ChildRun {
+    bool exited = false; // false: killed by a signal, or ended for hanging
+    int status = -1; // the exit status, when it exited
+    std::string out; // standard output: the facts the child wrote with Fact(), a line each
+    std::string err; // standard error
+
+    // The facts the child wrote, by key; a key written twice keeps the last value.
+    std::map<std::string, std::string> Facts() const;
+    std::string Fact(const std::string& key) const;
+};
+
+// Runs `body` in a child and returns its exit status (the body's result) and
+// output. A child still running after a minute is killed.
+ChildRun RunChild(const std::function<int()>& body);
+
+// In a child: writes one fact for the parent to read.
+void Fact(const std::string& key, const std::string& value);
+void Fact(const std::string& key, long long value);
+
+// A process started for a test, with its standard output readable; terminated
+// when the object goes.
+class Process {
+public:
+    explicit Process(const std::vector<std::string>& argv);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // The next line of its output, without the newline; empty at its end or after a while.
+    std::string ReadLine();
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string buffered_;
+};
+
+// A private D-Bus daemon on a socket in a folder of its own, for the test's life.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    const std::string& Address() const { return address_; }
+    // A path in the bus's folder, for the test's files.
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+    std::string address_;
+    std::unique_ptr<Process> daemon_;
+};
+
+// The stand-in for logind's Manager on `bus`: "grant" hands out an inhibitor, "refuse" denies it.
+// It logs each call to Log() and "released" once the inhibitor's descriptor is closed everywhere.
+class Login1StandIn {
+public:
+    Login1StandIn(const PrivateBus& bus, const std::string& mode);
+    std::string Log() const;
+    const std::string& LogPath() const { return log_; }
+
+private:
+    std::string log_;
+    std::unique_ptr<Process> process_;
+};
+
+// The contents of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+// In a child: waits a while for `text` to appear in the file; true when it did.
+bool WaitForText(const std::string& path, const std::string& text);
+
+} // namespace testing_support
