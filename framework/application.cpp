@@ -11,6 +11,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -65,7 +66,22 @@ void RuntimeInit(int argc, char** argv)
         return;
     savedArgc = argc;
     savedArgv = argv;
+    // Without a display Qt aborts with a core dump; say plainly what is missing instead.
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            if (type != QtFatalMsg) {
+                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+                return;
+            }
+            (void)message; // Qt's own warnings above already name the platform that failed
+            std::fputs("Vantrope cannot start: no graphical display could be opened.\n"
+                       "Run it on a desktop, or with DISPLAY or WAYLAND_DISPLAY pointing at one.\n",
+                       stderr);
+            std::fflush(stderr);
+            std::_Exit(1);
+        });
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
+    qInstallMessageHandler(previous);
     phase = Phase::Starting;
 }
 

@@ -27,7 +27,7 @@ TEST(MsgBox, AHandlerTakesTheTextInsteadOfABox)
 
 TEST(MsgBox, WithoutAHandlerShowsAModalBoxUntilTheUserDismissesIt)
 {
-    ASSERT_FALSE(fw::SetMsgBoxHandler(nullptr)) << "no seam is set here";
+    const fw::MsgBoxHandler testDefault = fw::SetMsgBoxHandler(nullptr); // the real box, for this test
     struct Seen {
         QString text;
         bool modal = false;
@@ -52,6 +52,7 @@ TEST(MsgBox, WithoutAHandlerShowsAModalBoxUntilTheUserDismissesIt)
     ASSERT_TRUE(seen.found);
     EXPECT_EQ(seen.text.toStdString(), "<b>Failure</b> to open serial  port!!") << "shown as it is";
     EXPECT_TRUE(seen.modal);
+    fw::SetMsgBoxHandler(testDefault);
 }
 
 TEST(MsgBox, IsForTheMainThreadOnly)

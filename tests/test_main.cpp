@@ -1,7 +1,9 @@
 #include "framework/application.h"
+#include "framework/msgbox.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 int main(int argc, char** argv)
@@ -10,6 +12,8 @@ int main(int argc, char** argv)
     // Widgets are real but headless; ctest sets this too.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     fw::RuntimeInit(argc, argv);
+    // A modal box would wait for a click that never comes; tests that expect one set their own handler.
+    fw::SetMsgBoxHandler([](const fw::String& text) { std::fprintf(stderr, "message box: %s\n", text.ToStdString().c_str()); });
     const int result = RUN_ALL_TESTS();
     fw::RuntimeExit();
     return result;

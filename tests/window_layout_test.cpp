@@ -1,4 +1,6 @@
 // The main window's layout, its Open and Close, and the About box.
+#include "app/app.h"
+#include "app/startup.h"
 #include "framework/msgbox.h"
 #include "nixie/nixie_canvas.h"
 #include "tests/window_fixture.h"
@@ -76,8 +78,9 @@ TEST(Layout, CreateControlsMakesTheSixteenControlsAsStored)
         EXPECT_TRUE(control->Visible());
         const QRect g = control->Widget()->geometry();
         EXPECT_EQ(QRect(int(row.left), int(row.top), int(row.width), int(row.height)), g) << "the widget follows";
-        if (auto label = fw::RuntimeCheckCast<fw::Object>(found); label->Class().IsA(fw::Label::Lookup()))
+        if (found->Class().IsA(fw::Label::Lookup())) {
             EXPECT_EQ(fw::RuntimeCheckCast<fw::Label>(found)->Text().ToStdString(), row.text);
+        }
         if (found->Class().IsA(fw::CheckBox::Lookup())) {
             auto box = fw::RuntimeCheckCast<fw::CheckBox>(found);
             EXPECT_EQ(box->Caption().ToStdString(), row.text);
@@ -132,6 +135,53 @@ TEST(Open, StaticCPMOpenWithoutALabelRaises)
 {
     auto w = Created();
     EXPECT_THROW(w->StaticCPM_Open(nullptr), fw::NilObjectException);
+}
+
+} // namespace
+
+namespace {
+
+// The application object as the start-up makes it, for the window's menu bar and the About box.
+void StartApplication()
+{
+    NewAppInstance();
+}
+
+std::vector<std::string> ShownBoxes(const std::function<void()>& action)
+{
+    std::vector<std::string> shown;
+    const fw::MsgBoxHandler previous
+        = fw::SetMsgBoxHandler([&](const fw::String& text) { shown.push_back(text.ToStdString()); });
+    action();
+    fw::SetMsgBoxHandler(previous);
+    return shown;
+}
+
+TEST(MenuBar, TheWindowShowsTheApplicationsOwnBar)
+{
+    StartApplication();
+    Ref<class Window1> w = Window1();
+    ASSERT_TRUE(w->MenuBar());
+    EXPECT_EQ(w->MenuBar(), App()->MenuBar());
+    EXPECT_EQ(w->FileQuit(), App()->MenuBar()->Lookup("FileQuit"));
+}
+
+TEST(About, ShowsTheVersionEveryTimeAndReturnsFalse)
+{
+    StartApplication();
+    Ref<class Window1> w = Window1();
+    std::vector<bool> results;
+    auto shown = ShownBoxes([&] {
+        results.push_back(w->FileAboutVantrope_Action());
+        results.push_back(w->FileAboutVantrope_Action());
+        EXPECT_TRUE(w->HandleMenuItem("FileAboutVantrope")) << "the item is bound to the action";
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"Vantrope 2.0.0", "Vantrope 2.0.0", "Vantrope 2.0.0"}));
+    EXPECT_EQ(results, (std::vector<bool>{false, false}));
+
+    App()->x_SetVersionData(2, 10, 0, 0, 3, "Vantrope 2.10.0", "2.10.0", "");
+    EXPECT_EQ(ShownBoxes([&] { w->FileAboutVantrope_Action(); }), std::vector<std::string>{"Vantrope 2.10.0"})
+        << "the text is built anew each time";
 }
 
 } // namespace
