@@ -274,7 +274,11 @@ void Dispatch(const std::function<void()>& fn) noexcept
             std::fputs("Vantrope: the unhandled-exception handler failed\n", stderr);
         }
     } catch (...) {
-        std::fputs("Vantrope: unhandled exception of unknown type\n", stderr);
+        try {
+            UnhandledException(RuntimeException("an exception of unknown type"));
+        } catch (...) {
+            std::fputs("Vantrope: the unhandled-exception handler failed\n", stderr);
+        }
     }
 }
 

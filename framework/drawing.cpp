@@ -11,12 +11,36 @@
 #include <cmath>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace fw {
 
 struct Picture::Impl {
     QImage image;
 };
+
+namespace {
+
+// A damaged file is not reported, and a missing picture is tried again at every
+// paint, so the image reader's complaints about it are dropped while it decodes.
+class QuietImageReading {
+public:
+    QuietImageReading() { previous = qInstallMessageHandler(&Filter); }
+    ~QuietImageReading() { qInstallMessageHandler(previous); }
+    QuietImageReading(const QuietImageReading&) = delete;
+    QuietImageReading& operator=(const QuietImageReading&) = delete;
+
+private:
+    static void Filter(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (context.category && std::string_view(context.category).starts_with("qt.gui.imageio"))
+            return;
+        previous(type, context, message);
+    }
+    static inline QtMessageHandler previous = nullptr;
+};
+
+} // namespace
 
 const ClassInfo& Picture::Lookup()
 {
@@ -49,7 +73,11 @@ Ref<Picture> Picture::OpenFromApp(const String& fileName)
     const std::string folder = ApplicationResourcesPath();
     if (folder.empty())
         return Ref<Picture>();
-    QImage image = QImageReader(QString::fromStdString(folder + "/" + name)).read();
+    QImage image;
+    {
+        QuietImageReading quiet;
+        image = QImageReader(QString::fromStdString(folder + "/" + name)).read();
+    }
     if (image.isNull())
         return Ref<Picture>();
     auto picture = New<Picture>();

@@ -23,7 +23,8 @@ public:
     Integer Height() const;
 
     // The picture of that file name in the program's Resources folder; nil when
-    // it is missing or cannot be decoded, or when the name is a path.
+    // it is missing or cannot be decoded, or when the name is a path. A damaged
+    // file is not reported: it gives nil, or what of it could be decoded.
     static Ref<Picture> OpenFromApp(const String& fileName);
 
     struct Impl;

@@ -30,9 +30,20 @@ Timer::Timer() : impl_(std::make_unique<Impl>())
     CheckMainThread("Timer");
     impl_->timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&impl_->timer, &QTimer::timeout, &impl_->timer, [this] {
-        if (mode_ == ModeSingle)
+        const bool single = mode_ == ModeSingle;
+        if (single)
             mode_ = ModeOff;
-        Dispatch([this] { Fire(); });
+        // Qt does not fire a timer again while its timeout is still being delivered, so
+        // a modal box opened from the handler (an exception's report) would stop the
+        // timer until the box is dismissed. The handler runs once that delivery is over.
+        QMetaObject::invokeMethod(
+            &impl_->timer,
+            [this, single] {
+                if (mode_ == ModeOff && !single)
+                    return; // switched off before its turn came
+                Dispatch([this] { Fire(); });
+            },
+            Qt::QueuedConnection);
     });
 }
 
