@@ -369,6 +369,7 @@ int main(int argc, char** argv)
     // Ignore window, sending, draining and closing the last second, with room for a loaded machine.
     QTimer::singleShot((options.seconds + 30) * 1000, [&run] { run.Fail("the run did not finish in time"); });
     const int status = VantropeMain(programArgc, programArgv);
+    fw::SetSerialPortProvider({});
     if (!run.Finished()) {
         std::fprintf(stderr, "line_rate: %s (exit status %d)\n",
             run.Failure().empty() ? "the program ended early" : run.Failure().c_str(), status);
