@@ -149,4 +149,17 @@ TEST(Program, ClosingTheWindowEndsTheRunWithStatusZero)
     EXPECT_EQ(run.Fact("ended"), "yes");
 }
 
+TEST(Program, WithoutADisplayItSaysSoAndExitsWithStatusOne)
+{
+    ChildRun run = RunChild([] {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            unsetenv(name);
+        return VantropeMain(childArgc, childArgv);
+    });
+    ASSERT_TRUE(run.exited) << "no crash: " << run.err;
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Vantrope cannot start: no graphical display could be opened."), std::string::npos)
+        << run.err;
+}
+
 } // namespace
