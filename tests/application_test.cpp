@@ -24,9 +24,8 @@ using testing_support::ChildRun;
 using testing_support::Fact;
 using testing_support::RunChild;
 
-char programName[] = "vantrope";
-char* childArgv[] = { programName, nullptr };
-int childArgc = 1;
+using testing_support::childArgc;
+using testing_support::childArgv;
 
 // An application object whose Open runs what the test gives it.
 class ProbeApp : public fw::Application {

@@ -20,6 +20,13 @@
 namespace testing_support {
 
 namespace {
+char programName[] = "vantrope";
+} // namespace
+
+int childArgc = 1;
+char* childArgv[] = {programName, nullptr};
+
+namespace {
 
 using Clock = std::chrono::steady_clock;
 

@@ -13,6 +13,10 @@
 
 namespace testing_support {
 
+// The command line a child's program starts with: the program's name alone.
+extern int childArgc;
+extern char* childArgv[];
+
 struct ChildRun {
     bool exited = false; // false: killed by a signal, or ended for hanging
     int status = -1; // the exit status, when it exited

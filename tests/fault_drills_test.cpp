@@ -42,9 +42,8 @@ using testing_support::PumpUntil;
 using testing_support::RunChild;
 using testing_support::ScopedPortList;
 
-char programName[] = "vantrope";
-char* childArgv[] = { programName, nullptr };
-int childArgc = 1;
+using testing_support::childArgc;
+using testing_support::childArgv;
 
 // Long enough for any healthy run on a loaded machine; only a fault reaches it.
 constexpr int patience = 30000;

@@ -22,9 +22,8 @@ using testing_support::Login1StandIn;
 using testing_support::PrivateBus;
 using testing_support::RunChild;
 
-char programName[] = "vantrope";
-char* childArgv[] = { programName, nullptr };
-int childArgc = 1;
+using testing_support::childArgc;
+using testing_support::childArgv;
 
 void StartOn(const std::string& systemBusAddress)
 {

@@ -25,9 +25,8 @@ using testing_support::ChildRun;
 using testing_support::Fact;
 using testing_support::RunChild;
 
-char programName[] = "vantrope";
-char* childArgv[] = {programName, nullptr};
-int childArgc = 1;
+using testing_support::childArgc;
+using testing_support::childArgv;
 
 // Runs `step` `afterMs` milliseconds after the loop starts.
 void At(int afterMs, const std::function<void()>& step)
