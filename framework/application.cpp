@@ -67,19 +67,19 @@ void RuntimeInit(int argc, char** argv)
     savedArgc = argc;
     savedArgv = argv;
     // Without a display Qt aborts with a core dump; say plainly what is missing instead.
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
-            if (type != QtFatalMsg) {
-                std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-                return;
-            }
-            (void)message; // Qt's own warnings above already name the platform that failed
-            std::fputs("Vantrope cannot start: no graphical display could be opened.\n"
-                       "Run it on a desktop, or with DISPLAY or WAYLAND_DISPLAY pointing at one.\n",
-                       stderr);
-            std::fflush(stderr);
-            std::_Exit(1);
-        });
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+              if (type != QtFatalMsg) {
+                  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+                  return;
+              }
+              (void)message; // Qt's own warnings above already name the platform that failed
+              std::fputs("Vantrope cannot start: no graphical display could be opened.\n"
+                         "Run it on a desktop, or with DISPLAY or WAYLAND_DISPLAY pointing at one.\n",
+                  stderr);
+              std::fflush(stderr);
+              std::_Exit(1);
+          });
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
     qInstallMessageHandler(previous);
     phase = Phase::Starting;
@@ -155,8 +155,7 @@ Application::Application() = default;
 Application::~Application() = default;
 
 void Application::x_SetVersionData(Integer major, Integer minor, Integer bug, Integer nonRelease,
-                                   Integer stageCode, const String& longVersion, const String& shortVersion,
-                                   const String& packageInfo)
+    Integer stageCode, const String& longVersion, const String& shortVersion, const String& packageInfo)
 {
     major_ = major;
     minor_ = minor;

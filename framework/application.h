@@ -36,7 +36,7 @@ public:
     ~Application() override;
 
     void x_SetVersionData(Integer major, Integer minor, Integer bug, Integer nonRelease, Integer stageCode,
-                          const String& longVersion, const String& shortVersion, const String& packageInfo);
+        const String& longVersion, const String& shortVersion, const String& packageInfo);
     Integer MajorVersion() const { return major_; }
     Integer MinorVersion() const { return minor_; }
     Integer BugVersion() const { return bug_; }

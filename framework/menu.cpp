@@ -119,41 +119,41 @@ void RebuildShownBars()
 
 const ClassInfo& MenuItem::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("MenuItem", &Object::Lookup())
-            .Factory<MenuItem>()
-            .Op("Append", {"MenuItem"})
-            .Op("Child", {"String"}, "MenuItem")
-            .Op("Clone", {}, "MenuItem")
-            .Op("Close")
-            .Op("Constructor")
-            .Op("Constructor", {"MenuItem"})
-            .Op("Constructor", {"String", "Variant"})
-            .Op("Count", {}, "Integer")
-            .Op("Enable")
-            .Op("Handle", {"MenuItem.HandleType"}, "Integer")
-            .Op("Insert", {"Integer", "MenuItem"})
-            .Op("Item", {"Integer"}, "MenuItem")
-            .Op("MenuItem")
-            .Op("MenuItem", {"String", "Variant"})
-            .Op("PopUp", {}, "MenuItem")
-            .Op("PopUp", {"Integer", "Integer"}, "MenuItem")
-            .Op("Remove", {"Integer"})
-            .Op("Remove", {"MenuItem"})
-            .Op("Remove", {"String"})
-            .Op("_DependencyList")
-            .Op("_DisableEntirely")
-            .Op("_Lookup", {"String"}, "MenuItem")
-            .Op("_Lookup", {"String", "Integer"}, "MenuItem")
-            .Op("_SelfEnable")
-            .Op("_Swap", {"String", "MenuItem"})
-            .Event("Action")
-            .Property("Name", &MenuItem::SetName)
-            .Property("Text", &MenuItem::SetText)
-            .Property("KeyboardShortcut", &MenuItem::SetKeyboardShortcut)
-            .Property("AutoEnable", &MenuItem::SetAutoEnable)
-            .Property("Visible", &MenuItem::SetVisible)
-            .Build());
+    static const ClassInfo& info
+        = RegisterClass(ClassBuilder("MenuItem", &Object::Lookup())
+                            .Factory<MenuItem>()
+                            .Op("Append", { "MenuItem" })
+                            .Op("Child", { "String" }, "MenuItem")
+                            .Op("Clone", {}, "MenuItem")
+                            .Op("Close")
+                            .Op("Constructor")
+                            .Op("Constructor", { "MenuItem" })
+                            .Op("Constructor", { "String", "Variant" })
+                            .Op("Count", {}, "Integer")
+                            .Op("Enable")
+                            .Op("Handle", { "MenuItem.HandleType" }, "Integer")
+                            .Op("Insert", { "Integer", "MenuItem" })
+                            .Op("Item", { "Integer" }, "MenuItem")
+                            .Op("MenuItem")
+                            .Op("MenuItem", { "String", "Variant" })
+                            .Op("PopUp", {}, "MenuItem")
+                            .Op("PopUp", { "Integer", "Integer" }, "MenuItem")
+                            .Op("Remove", { "Integer" })
+                            .Op("Remove", { "MenuItem" })
+                            .Op("Remove", { "String" })
+                            .Op("_DependencyList")
+                            .Op("_DisableEntirely")
+                            .Op("_Lookup", { "String" }, "MenuItem")
+                            .Op("_Lookup", { "String", "Integer" }, "MenuItem")
+                            .Op("_SelfEnable")
+                            .Op("_Swap", { "String", "MenuItem" })
+                            .Event("Action")
+                            .Property("Name", &MenuItem::SetName)
+                            .Property("Text", &MenuItem::SetText)
+                            .Property("KeyboardShortcut", &MenuItem::SetKeyboardShortcut)
+                            .Property("AutoEnable", &MenuItem::SetAutoEnable)
+                            .Property("Visible", &MenuItem::SetVisible)
+                            .Build());
     return info;
 }
 
@@ -162,22 +162,22 @@ const ClassInfo& MenuBar::Lookup()
     static const ClassInfo& info = RegisterClass(ClassBuilder("MenuBar", &MenuItem::Lookup())
                                                      .Factory<MenuBar>()
                                                      .Override("_DependencyList")
-                                                     .Op("_InstallClone", {"MenuItem"})
+                                                     .Op("_InstallClone", { "MenuItem" })
                                                      .Build());
     return info;
 }
 
 const ClassInfo& AppleMenuItem::Lookup()
 {
-    static const ClassInfo& info =
-        RegisterClass(ClassBuilder("AppleMenuItem", &MenuItem::Lookup()).Factory<AppleMenuItem>().Build());
+    static const ClassInfo& info
+        = RegisterClass(ClassBuilder("AppleMenuItem", &MenuItem::Lookup()).Factory<AppleMenuItem>().Build());
     return info;
 }
 
 const ClassInfo& QuitMenuItem::Lookup()
 {
-    static const ClassInfo& info =
-        RegisterClass(ClassBuilder("QuitMenuItem", &MenuItem::Lookup()).Factory<QuitMenuItem>().Build());
+    static const ClassInfo& info
+        = RegisterClass(ClassBuilder("QuitMenuItem", &MenuItem::Lookup()).Factory<QuitMenuItem>().Build());
     return info;
 }
 

@@ -33,29 +33,36 @@ bool IsMainThread()
 void CheckMainThread(const char* member)
 {
     if (!IsMainThread())
-        throw ThreadAccessingUIException(std::string(member) +
-                                         " may only be used on the main thread");
+        throw ThreadAccessingUIException(std::string(member) + " may only be used on the main thread");
 }
 
 const char* TypeName(Type t)
 {
     switch (t) {
-    case Type::NothingType: return "Nothing";
-    case Type::BooleanType: return "Boolean";
-    case Type::IntegerType: return "Integer";
-    case Type::SingleType: return "Single";
-    case Type::DoubleType: return "Double";
-    case Type::StringType: return "String";
-    case Type::ColorType: return "Color";
-    case Type::ObjectType: return "Object";
+    case Type::NothingType:
+        return "Nothing";
+    case Type::BooleanType:
+        return "Boolean";
+    case Type::IntegerType:
+        return "Integer";
+    case Type::SingleType:
+        return "Single";
+    case Type::DoubleType:
+        return "Double";
+    case Type::StringType:
+        return "String";
+    case Type::ColorType:
+        return "Color";
+    case Type::ObjectType:
+        return "Object";
     }
     return "?";
 }
 
 Type TypeOf(const Value& v)
 {
-    static constexpr Type types[] = {Type::BooleanType, Type::IntegerType, Type::SingleType,
-                                     Type::DoubleType,  Type::StringType,  Type::ColorType};
+    static constexpr Type types[] = { Type::BooleanType, Type::IntegerType, Type::SingleType,
+        Type::DoubleType, Type::StringType, Type::ColorType };
     return types[v.index()];
 }
 
@@ -132,15 +139,16 @@ ClassBuilder::ClassBuilder(std::string typeName, const ClassInfo* base)
         info_.operations = base->operations;
 }
 
-ClassBuilder& ClassBuilder::Op(std::string name, std::vector<std::string> args, std::string result,
-                               std::vector<Attribute> attributes)
+ClassBuilder& ClassBuilder::Op(
+    std::string name, std::vector<std::string> args, std::string result, std::vector<Attribute> attributes)
 {
-    info_.operations.push_back({std::move(name), std::move(args), std::move(result), std::move(attributes)});
+    info_.operations.push_back(
+        { std::move(name), std::move(args), std::move(result), std::move(attributes) });
     return *this;
 }
 
-ClassBuilder& ClassBuilder::Override(const std::string& name, std::vector<std::string> args,
-                                     std::string result)
+ClassBuilder& ClassBuilder::Override(
+    const std::string& name, std::vector<std::string> args, std::string result)
 {
     for (Operation& op : info_.operations)
         if (op.name == name && op.arguments == args) {
@@ -173,10 +181,10 @@ ClassBuilder& ClassBuilder::Kept(std::string name, Type type)
     return AddProperty(std::move(name), type, nullptr);
 }
 
-ClassBuilder& ClassBuilder::AddProperty(std::string name, Type type,
-                                        std::function<void(Object&, const Value&)> set)
+ClassBuilder& ClassBuilder::AddProperty(
+    std::string name, Type type, std::function<void(Object&, const Value&)> set)
 {
-    info_.properties.push_back({std::move(name), type, std::move(set)});
+    info_.properties.push_back({ std::move(name), type, std::move(set) });
     return *this;
 }
 
@@ -223,8 +231,8 @@ void SetProperties(const Ref<Object>& target, const PropertySet& properties)
             throw KeyNotFoundException(info.typeName + " has no property " + p.key);
         Type given = TypeOf(p.value);
         if (given != entry->type)
-            throw TypeMismatchException(info.typeName + "." + p.key + " takes " +
-                                        TypeName(entry->type) + ", not " + TypeName(given));
+            throw TypeMismatchException(
+                info.typeName + "." + p.key + " takes " + TypeName(entry->type) + ", not " + TypeName(given));
         if (entry->set)
             entry->set(object, p.value);
         object.stored_[p.key] = p.value;

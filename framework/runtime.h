@@ -33,14 +33,17 @@ struct Color {
 };
 constexpr Color RGB(int r, int g, int b)
 {
-    return Color{static_cast<std::uint32_t>(((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF))};
+    return Color { static_cast<std::uint32_t>(((r & 0xFF) << 16) | ((g & 0xFF) << 8) | (b & 0xFF)) };
 }
 
 // ---- Exceptions -------------------------------------------------------------
 
 class RuntimeException : public std::exception {
 public:
-    explicit RuntimeException(std::string message = {}) : message_(std::move(message)) {}
+    explicit RuntimeException(std::string message = {})
+        : message_(std::move(message))
+    {
+    }
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const { return message_; }
     virtual const char* ClassName() const { return "RuntimeException"; }
@@ -49,11 +52,11 @@ private:
     std::string message_;
 };
 
-#define FW_EXCEPTION(Name, Base)                                                                   \
-    class Name : public Base {                                                                     \
-    public:                                                                                        \
-        using Base::Base;                                                                          \
-        const char* ClassName() const override { return #Name; }                                   \
+#define FW_EXCEPTION(Name, Base)                                                                             \
+    class Name : public Base {                                                                               \
+    public:                                                                                                  \
+        using Base::Base;                                                                                    \
+        const char* ClassName() const override { return #Name; }                                             \
     }
 
 // A member used on nil.
@@ -84,10 +87,14 @@ template <class T>
 class Ref {
 public:
     Ref() = default;
-    Ref(std::nullptr_t) {}
-    explicit Ref(std::shared_ptr<T> p) : p_(std::move(p)) {}
+    Ref(std::nullptr_t) { }
+    explicit Ref(std::shared_ptr<T> p)
+        : p_(std::move(p))
+    {
+    }
     template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
-    Ref(const Ref<U>& other) : p_(other.shared())
+    Ref(const Ref<U>& other)
+        : p_(other.shared())
     {
     }
 
@@ -119,7 +126,10 @@ template <class T>
 class WeakRef {
 public:
     WeakRef() = default;
-    WeakRef(const Ref<T>& r) : p_(r.shared()) {}
+    WeakRef(const Ref<T>& r)
+        : p_(r.shared())
+    {
+    }
     Ref<T> Lock() const { return Ref<T>(p_.lock()); }
     bool Expired() const { return p_.expired(); }
 
@@ -136,7 +146,16 @@ Ref<T> New(A&&... args)
 
 // ---- Values and class tables ------------------------------------------------
 
-enum class Type { NothingType, BooleanType, IntegerType, SingleType, DoubleType, StringType, ColorType, ObjectType };
+enum class Type {
+    NothingType,
+    BooleanType,
+    IntegerType,
+    SingleType,
+    DoubleType,
+    StringType,
+    ColorType,
+    ObjectType
+};
 const char* TypeName(Type t);
 
 using Value = std::variant<bool, Integer, Single, Double, String, Color>;
@@ -158,7 +177,7 @@ struct Attribute {
 struct Operation {
     std::string name;
     std::vector<std::string> arguments; // type names
-    std::string result;                 // type name, empty for none
+    std::string result; // type name, empty for none
     std::vector<Attribute> attributes;
 };
 
@@ -214,13 +233,21 @@ public:
         info_.factory = [] { return Ref<Object>(New<T>()); };
         return *this;
     }
-    ClassBuilder& Initializer() { info_.hasInitializer = true; return *this; }
-    ClassBuilder& Finalizer() { info_.hasFinalizer = true; return *this; }
+    ClassBuilder& Initializer()
+    {
+        info_.hasInitializer = true;
+        return *this;
+    }
+    ClassBuilder& Finalizer()
+    {
+        info_.hasFinalizer = true;
+        return *this;
+    }
     ClassBuilder& Op(std::string name, std::vector<std::string> args = {}, std::string result = {},
-                     std::vector<Attribute> attributes = {});
+        std::vector<Attribute> attributes = {});
     // Replaces an inherited operation in place.
-    ClassBuilder& Override(const std::string& name, std::vector<std::string> args = {},
-                           std::string result = {});
+    ClassBuilder& Override(
+        const std::string& name, std::vector<std::string> args = {}, std::string result = {});
     ClassBuilder& Event(std::string name);
     ClassBuilder& Interface(std::string name);
     ClassBuilder& Hook(std::string event, EventHookFn fn);
@@ -233,18 +260,16 @@ public:
     ClassBuilder& Property(std::string name, void (C::*setter)(V))
     {
         using Arg = std::remove_cvref_t<V>;
-        return AddProperty(std::move(name), TypeFor<Arg>(), [setter](Object& o, const Value& v) {
-            (static_cast<C&>(o).*setter)(ConvertValue<Arg>(v));
-        });
+        return AddProperty(std::move(name), TypeFor<Arg>(),
+            [setter](Object& o, const Value& v) { (static_cast<C&>(o).*setter)(ConvertValue<Arg>(v)); });
     }
 
     // A property that is a plain data member of the class.
     template <class C, class M>
     ClassBuilder& Field(std::string name, M C::*member)
     {
-        return AddProperty(std::move(name), TypeFor<M>(), [member](Object& o, const Value& v) {
-            static_cast<C&>(o).*member = ConvertValue<M>(v);
-        });
+        return AddProperty(std::move(name), TypeFor<M>(),
+            [member](Object& o, const Value& v) { static_cast<C&>(o).*member = ConvertValue<M>(v); });
     }
 
     ClassInfo Build() const;
@@ -281,10 +306,13 @@ private:
 
 // Declares the class-table members of a class: Lookup() builds and registers the
 // table at its first call; Class() gives the table of the object's own class.
-#define FW_OBJECT(Name)                                                                            \
-public:                                                                                            \
-    static const ::fw::ClassInfo& Lookup();                                                        \
-    const ::fw::ClassInfo& Class() const override { return Name::Lookup(); }
+#define FW_OBJECT(Name)                                                                                      \
+public:                                                                                                      \
+    static const ::fw::ClassInfo& Lookup();                                                                  \
+    const ::fw::ClassInfo& Class() const override                                                            \
+    {                                                                                                        \
+        return Name::Lookup();                                                                               \
+    }
 
 class Object : public std::enable_shared_from_this<Object> {
 public:
@@ -335,8 +363,8 @@ Ref<T> RuntimeCheckCast(const Ref<Object>& object)
     if (!object)
         return Ref<T>();
     if (!object->Class().IsA(T::Lookup()))
-        throw IllegalCastException("an object of class " + object->Class().typeName +
-                                   " is not a " + T::Lookup().typeName);
+        throw IllegalCastException(
+            "an object of class " + object->Class().typeName + " is not a " + T::Lookup().typeName);
     return Ref<T>(std::static_pointer_cast<T>(object.shared()));
 }
 
@@ -353,13 +381,12 @@ template <class W, class C>
 Delegate RuntimeCreateDelegate(void (W::*method)(const Ref<C>&), const Ref<W>& target)
 {
     std::weak_ptr<W> weak = target.shared();
-    return Delegate{"(sender as " + C::Lookup().typeName + ")",
-                    [weak, method](const Ref<Object>& sender) {
-                        auto self = weak.lock();
-                        if (!self)
-                            throw NilObjectException("the delegate's object is gone");
-                        (self.get()->*method)(RuntimeCheckCast<C>(sender));
-                    }};
+    return Delegate { "(sender as " + C::Lookup().typeName + ")", [weak, method](const Ref<Object>& sender) {
+                         auto self = weak.lock();
+                         if (!self)
+                             throw NilObjectException("the delegate's object is gone");
+                         (self.get()->*method)(RuntimeCheckCast<C>(sender));
+                     } };
 }
 
 // A menu handler, "(  ) as Boolean".
@@ -372,12 +399,12 @@ template <class W>
 MenuDelegate RuntimeCreateDelegate(bool (W::*method)(), const Ref<W>& target)
 {
     std::weak_ptr<W> weak = target.shared();
-    return MenuDelegate{"(  ) as Boolean", [weak, method]() {
-                            auto self = weak.lock();
-                            if (!self)
-                                throw NilObjectException("the delegate's object is gone");
-                            return (self.get()->*method)();
-                        }};
+    return MenuDelegate { "(  ) as Boolean", [weak, method]() {
+                             auto self = weak.lock();
+                             if (!self)
+                                 throw NilObjectException("the delegate's object is gone");
+                             return (self.get()->*method)();
+                         } };
 }
 
 // Binds `event` of `object` to the delegate, which then receives the object.

@@ -16,8 +16,8 @@ String String::FromBytes(std::string bytes)
 String operator+(const String& a, const String& b)
 {
     String s(a.bytes_ + b.bytes_);
-    s.encoding_ = (a.encoding_ == Encoding::UTF8 || b.encoding_ == Encoding::UTF8) ? Encoding::UTF8
-                                                                                   : Encoding::None;
+    s.encoding_
+        = (a.encoding_ == Encoding::UTF8 || b.encoding_ == Encoding::UTF8) ? Encoding::UTF8 : Encoding::None;
     return s;
 }
 

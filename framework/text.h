@@ -16,9 +16,21 @@ enum class Encoding { None, UTF8 };
 class String {
 public:
     String() = default;
-    String(const char* utf8) : bytes_(utf8 ? utf8 : ""), encoding_(Encoding::UTF8) {}
-    String(std::string utf8) : bytes_(std::move(utf8)), encoding_(Encoding::UTF8) {}
-    String(std::string_view utf8) : bytes_(utf8), encoding_(Encoding::UTF8) {}
+    String(const char* utf8)
+        : bytes_(utf8 ? utf8 : "")
+        , encoding_(Encoding::UTF8)
+    {
+    }
+    String(std::string utf8)
+        : bytes_(std::move(utf8))
+        , encoding_(Encoding::UTF8)
+    {
+    }
+    String(std::string_view utf8)
+        : bytes_(utf8)
+        , encoding_(Encoding::UTF8)
+    {
+    }
 
     // Bytes that carry no encoding, as read from a serial line.
     static String FromBytes(std::string bytes);

@@ -14,18 +14,18 @@ struct Timer::Impl {
 
 const ClassInfo& Timer::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("Timer", &Control::Lookup())
-            .Factory<Timer>()
-            .Op("Reset")
-            .Event("Action")
-            .Property("Mode", &Timer::SetMode)
-            .Property("Period", &Timer::SetPeriod)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("Timer", &Control::Lookup())
+                                                     .Factory<Timer>()
+                                                     .Op("Reset")
+                                                     .Event("Action")
+                                                     .Property("Mode", &Timer::SetMode)
+                                                     .Property("Period", &Timer::SetPeriod)
+                                                     .Build());
     return info;
 }
 
-Timer::Timer() : impl_(std::make_unique<Impl>())
+Timer::Timer()
+    : impl_(std::make_unique<Impl>())
 {
     CheckMainThread("Timer");
     impl_->timer.setTimerType(Qt::PreciseTimer);

@@ -56,7 +56,10 @@ int ToInt(Integer v)
 
 class WindowWidget : public QMainWindow {
 public:
-    explicit WindowWidget(Window* owner) : owner_(owner) {}
+    explicit WindowWidget(Window* owner)
+        : owner_(owner)
+    {
+    }
 
 protected:
     void closeEvent(QCloseEvent* event) override
@@ -71,7 +74,11 @@ private:
 
 class CanvasWidget : public QWidget {
 public:
-    CanvasWidget(Canvas* owner, QWidget* parent) : QWidget(parent), owner_(owner) {}
+    CanvasWidget(Canvas* owner, QWidget* parent)
+        : QWidget(parent)
+        , owner_(owner)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override
@@ -80,7 +87,7 @@ protected:
         Graphics graphics(&painter, width(), height());
         std::vector<Rect> areas;
         for (const QRect& r : event->region())
-            areas.push_back(Rect{r.x(), r.y(), r.width(), r.height()});
+            areas.push_back(Rect { r.x(), r.y(), r.width(), r.height() });
         EventArgs args;
         args.graphics = &graphics;
         args.areas = &areas;
@@ -97,12 +104,11 @@ private:
 
 const ClassInfo& Control::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("Control", &Object::Lookup())
-            .Op("Close")
-            .Property("Name", &Control::SetName)
-            .Property("Index", &Control::SetIndex)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("Control", &Object::Lookup())
+                                                     .Op("Close")
+                                                     .Property("Name", &Control::SetName)
+                                                     .Property("Index", &Control::SetIndex)
+                                                     .Build());
     return info;
 }
 
@@ -129,48 +135,51 @@ struct RectControl::Impl {
 
 const ClassInfo& RectControl::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("RectControl", &Control::Lookup())
-            .Op("AcceptFileDrop", {"String"})
-            .Op("AcceptMacDataDrop", {"String"})
-            .Op("AcceptPictureDrop")
-            .Op("AcceptRawDataDrop", {"String"})
-            .Op("AcceptTextDrop")
-            .Op("Constructor")
-            .Op("DrawInto", {"Graphics", "Integer", "Integer"})
-            .Op("Invalidate", {"Boolean"})
-            .Op("Invalidate", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
-            .Op("RectControl")
-            .Op("Refresh")
-            .Op("RefreshRect")
-            .Op("SetFocus")
-            .Op("TrueWindow", {}, "Window")
-            .Op("_AddMenuHandler", {"String", "Ptr"})
-            .Op("_DependencyList")
-            .Op("_Move", {"Integer", "Integer", "Integer", "Integer"})
-            .Event("Open")
-            .Event("Close")
-            .Property("Left", &RectControl::SetLeft)
-            .Property("Top", &RectControl::SetTop)
-            .Property("Width", &RectControl::SetWidth)
-            .Property("Height", &RectControl::SetHeight)
-            .Property("Visible", &RectControl::SetVisible)
-            .Property("Enabled", &RectControl::SetEnabled)
-            .Property("TabIndex", &RectControl::SetTabIndex)
-            .Property("HelpTag", &RectControl::SetHelpTag)
-            .Kept("TabPanelIndex", Type::IntegerType)
-            .Kept("TabStop", Type::BooleanType)
-            .Kept("AutoDeactivate", Type::BooleanType)
-            .Kept("InitialParent", Type::StringType)
-            .Kept("LockLeft", Type::BooleanType)
-            .Kept("LockTop", Type::BooleanType)
-            .Kept("LockRight", Type::BooleanType)
-            .Kept("LockBottom", Type::BooleanType)
-            .Build());
+    static const ClassInfo& info
+        = RegisterClass(ClassBuilder("RectControl", &Control::Lookup())
+                            .Op("AcceptFileDrop", { "String" })
+                            .Op("AcceptMacDataDrop", { "String" })
+                            .Op("AcceptPictureDrop")
+                            .Op("AcceptRawDataDrop", { "String" })
+                            .Op("AcceptTextDrop")
+                            .Op("Constructor")
+                            .Op("DrawInto", { "Graphics", "Integer", "Integer" })
+                            .Op("Invalidate", { "Boolean" })
+                            .Op("Invalidate", { "Integer", "Integer", "Integer", "Integer", "Boolean" })
+                            .Op("RectControl")
+                            .Op("Refresh")
+                            .Op("RefreshRect")
+                            .Op("SetFocus")
+                            .Op("TrueWindow", {}, "Window")
+                            .Op("_AddMenuHandler", { "String", "Ptr" })
+                            .Op("_DependencyList")
+                            .Op("_Move", { "Integer", "Integer", "Integer", "Integer" })
+                            .Event("Open")
+                            .Event("Close")
+                            .Property("Left", &RectControl::SetLeft)
+                            .Property("Top", &RectControl::SetTop)
+                            .Property("Width", &RectControl::SetWidth)
+                            .Property("Height", &RectControl::SetHeight)
+                            .Property("Visible", &RectControl::SetVisible)
+                            .Property("Enabled", &RectControl::SetEnabled)
+                            .Property("TabIndex", &RectControl::SetTabIndex)
+                            .Property("HelpTag", &RectControl::SetHelpTag)
+                            .Kept("TabPanelIndex", Type::IntegerType)
+                            .Kept("TabStop", Type::BooleanType)
+                            .Kept("AutoDeactivate", Type::BooleanType)
+                            .Kept("InitialParent", Type::StringType)
+                            .Kept("LockLeft", Type::BooleanType)
+                            .Kept("LockTop", Type::BooleanType)
+                            .Kept("LockRight", Type::BooleanType)
+                            .Kept("LockBottom", Type::BooleanType)
+                            .Build());
     return info;
 }
 
-RectControl::RectControl() : impl_(std::make_unique<Impl>()) {}
+RectControl::RectControl()
+    : impl_(std::make_unique<Impl>())
+{
+}
 
 RectControl::~RectControl()
 {
@@ -202,7 +211,7 @@ void RectControl::ApplyGeometry()
 {
     if (QWidget* w = impl_->widget)
         w->setGeometry(ToInt(left_), ToInt(top_), ToInt(std::max<Integer>(width_, 0)),
-                       ToInt(std::max<Integer>(height_, 0)));
+            ToInt(std::max<Integer>(height_, 0)));
 }
 
 void RectControl::SetLeft(Integer v)
@@ -274,18 +283,17 @@ void RectControl::Invalidate(bool /*eraseBackground*/)
 
 const ClassInfo& TextControl::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("TextControl", &RectControl::Lookup())
-            .Property("TextSize", &TextControl::SetTextSize)
-            .Property("TextFont", &TextControl::SetTextFont)
-            .Property("Bold", &TextControl::SetBold)
-            .Property("Italic", &TextControl::SetItalic)
-            .Property("Underline", &TextControl::SetUnderline)
-            .Kept("TextUnit", Type::IntegerType)
-            .Kept("Transparent", Type::BooleanType)
-            .Kept("DataSource", Type::StringType)
-            .Kept("DataField", Type::StringType)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("TextControl", &RectControl::Lookup())
+                                                     .Property("TextSize", &TextControl::SetTextSize)
+                                                     .Property("TextFont", &TextControl::SetTextFont)
+                                                     .Property("Bold", &TextControl::SetBold)
+                                                     .Property("Italic", &TextControl::SetItalic)
+                                                     .Property("Underline", &TextControl::SetUnderline)
+                                                     .Kept("TextUnit", Type::IntegerType)
+                                                     .Kept("Transparent", Type::BooleanType)
+                                                     .Kept("DataSource", Type::StringType)
+                                                     .Kept("DataField", Type::StringType)
+                                                     .Build());
     return info;
 }
 
@@ -350,15 +358,14 @@ void TextControl::ApplyFont()
 
 const ClassInfo& Label::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("Label", &TextControl::Lookup())
-            .Factory<Label>()
-            .Property("Text", &Label::SetText)
-            .Property("TextAlign", &Label::SetTextAlign)
-            .Property("TextColor", &Label::SetTextColor)
-            .Kept("Multiline", Type::BooleanType)
-            .Kept("Selectable", Type::BooleanType)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("Label", &TextControl::Lookup())
+                                                     .Factory<Label>()
+                                                     .Property("Text", &Label::SetText)
+                                                     .Property("TextAlign", &Label::SetTextAlign)
+                                                     .Property("TextColor", &Label::SetTextColor)
+                                                     .Kept("Multiline", Type::BooleanType)
+                                                     .Kept("Selectable", Type::BooleanType)
+                                                     .Build());
     return info;
 }
 
@@ -427,17 +434,19 @@ struct PopupMenu::Impl {
 
 const ClassInfo& PopupMenu::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("PopupMenu", &TextControl::Lookup())
-            .Factory<PopupMenu>()
-            .Event("Change")
-            .Property("ListIndex", &PopupMenu::SetListIndex)
-            .Property("InitialValue", &PopupMenu::SetInitialValue)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("PopupMenu", &TextControl::Lookup())
+                                                     .Factory<PopupMenu>()
+                                                     .Event("Change")
+                                                     .Property("ListIndex", &PopupMenu::SetListIndex)
+                                                     .Property("InitialValue", &PopupMenu::SetInitialValue)
+                                                     .Build());
     return info;
 }
 
-PopupMenu::PopupMenu() : impl_(std::make_unique<Impl>()) {}
+PopupMenu::PopupMenu()
+    : impl_(std::make_unique<Impl>())
+{
+}
 PopupMenu::~PopupMenu() = default;
 
 QWidget* PopupMenu::CreateWidget(QWidget* parent)
@@ -529,14 +538,13 @@ void PopupMenu::SetInitialValue(const String& rows)
 
 const ClassInfo& CheckBox::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("CheckBox", &TextControl::Lookup())
-            .Factory<CheckBox>()
-            .Event("Action")
-            .Property("Caption", &CheckBox::SetCaption)
-            .Property("Value", &CheckBox::SetValue)
-            .Property("State", &CheckBox::SetState)
-            .Build());
+    static const ClassInfo& info = RegisterClass(ClassBuilder("CheckBox", &TextControl::Lookup())
+                                                     .Factory<CheckBox>()
+                                                     .Event("Action")
+                                                     .Property("Caption", &CheckBox::SetCaption)
+                                                     .Property("Value", &CheckBox::SetValue)
+                                                     .Property("State", &CheckBox::SetState)
+                                                     .Build());
     return info;
 }
 
@@ -587,7 +595,7 @@ const ClassInfo& Canvas::Lookup()
             .Factory<Canvas>()
             .Override("_DependencyList")
             .Op("Event_CreatePane")
-            .Op("Scroll", {"Integer", "Integer", "Integer", "Integer", "Integer", "Integer"})
+            .Op("Scroll", { "Integer", "Integer", "Integer", "Integer", "Integer", "Integer" })
             .Event("Paint")
             .Kept("AcceptFocus", Type::BooleanType)
             .Kept("AcceptTabs", Type::BooleanType)
@@ -618,77 +626,80 @@ struct Window::Impl {
 
 const ClassInfo& Window::Lookup()
 {
-    static const ClassInfo& info = RegisterClass(
-        ClassBuilder("Window", &Object::Lookup())
-            .Factory<Window>()
-            .Op("AcceptFileDrop", {"String"})
-            .Op("AcceptMacDataDrop", {"String"})
-            .Op("AcceptPictureDrop")
-            .Op("AcceptRawDataDrop", {"String"})
-            .Op("AcceptTextDrop")
-            .Op("BitmapForCaching", {"Integer", "Integer"}, "Picture")
-            .Op("Close")
-            .Op("Constructor")
-            .Op("Control", {"Integer"}, "Control")
-            .Op("DrawInto", {"Graphics", "Integer", "Integer", "Boolean"})
-            .Op("FocusNext")
-            .Op("FocusPrevious")
-            .Op("Hide")
-            .Op("Invalidate", {"Boolean"})
-            .Op("Invalidate", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
-            .Op("Maximize")
-            .Op("Minimize")
-            .Op("Operator_Convert", {}, "WindowPtr")
-            .Op("Refresh", {"Boolean"})
-            .Op("RefreshRect", {"Integer", "Integer", "Integer", "Integer", "Boolean"})
-            .Op("Restore")
-            .Op("SetFocus")
-            .Op("Show")
-            .Op("ShowModal")
-            .Op("ShowModalWithin", {"Window"})
-            .Op("ShowWithin", {"Window", "Integer"})
-            .Op("TrueWindow", {}, "Window")
-            .Op("UpdateNow")
-            .Op("Window")
-            .Op("_AddControl", {"String", "Object"})
-            .Op("_AddMenuHandler", {"String", "Ptr"})
-            .Op("_ControlByName", {"String"}, "Object")
-            .Op("_ControlByNameIndex", {"String", "Integer"}, "Object")
-            .Op("_DependencyList")
-            .Op("_Move", {"Integer", "Integer", "Integer", "Integer"})
-            .Op("__New", {"Class"}, "Object")
-            .Event("Layout")
-            .Event("CreateControls")
-            .Event("AddMenuHandlers")
-            .Event("Open")
-            .Event("Close")
-            .Property("Width", &Window::SetWidth)
-            .Property("Height", &Window::SetHeight)
-            .Property("Title", &Window::SetTitle)
-            .Property("Visible", &Window::SetVisible)
-            .Property("Resizeable", &Window::SetResizeable)
-            .Property("CloseButton", &Window::SetCloseButton)
-            .Property("MinimizeButton", &Window::SetMinimizeButton)
-            .Property("MaximizeButton", &Window::SetMaximizeButton)
-            .Property("FullScreenButton", &Window::SetFullScreenButton)
-            .Property("MenuBarVisible", &Window::SetMenuBarVisible)
-            .Kept("MinWidth", Type::IntegerType)
-            .Kept("MinHeight", Type::IntegerType)
-            .Kept("MaxWidth", Type::IntegerType)
-            .Kept("MaxHeight", Type::IntegerType)
-            .Kept("Frame", Type::IntegerType)
-            .Kept("Composite", Type::BooleanType)
-            .Kept("MacProcID", Type::IntegerType)
-            .Kept("FullScreen", Type::BooleanType)
-            .Kept("LiveResize", Type::BooleanType)
-            .Kept("Placement", Type::IntegerType)
-            .Kept("HasBackColor", Type::BooleanType)
-            .Kept("BackColor", Type::ColorType)
-            .Build());
+    static const ClassInfo& info
+        = RegisterClass(ClassBuilder("Window", &Object::Lookup())
+                            .Factory<Window>()
+                            .Op("AcceptFileDrop", { "String" })
+                            .Op("AcceptMacDataDrop", { "String" })
+                            .Op("AcceptPictureDrop")
+                            .Op("AcceptRawDataDrop", { "String" })
+                            .Op("AcceptTextDrop")
+                            .Op("BitmapForCaching", { "Integer", "Integer" }, "Picture")
+                            .Op("Close")
+                            .Op("Constructor")
+                            .Op("Control", { "Integer" }, "Control")
+                            .Op("DrawInto", { "Graphics", "Integer", "Integer", "Boolean" })
+                            .Op("FocusNext")
+                            .Op("FocusPrevious")
+                            .Op("Hide")
+                            .Op("Invalidate", { "Boolean" })
+                            .Op("Invalidate", { "Integer", "Integer", "Integer", "Integer", "Boolean" })
+                            .Op("Maximize")
+                            .Op("Minimize")
+                            .Op("Operator_Convert", {}, "WindowPtr")
+                            .Op("Refresh", { "Boolean" })
+                            .Op("RefreshRect", { "Integer", "Integer", "Integer", "Integer", "Boolean" })
+                            .Op("Restore")
+                            .Op("SetFocus")
+                            .Op("Show")
+                            .Op("ShowModal")
+                            .Op("ShowModalWithin", { "Window" })
+                            .Op("ShowWithin", { "Window", "Integer" })
+                            .Op("TrueWindow", {}, "Window")
+                            .Op("UpdateNow")
+                            .Op("Window")
+                            .Op("_AddControl", { "String", "Object" })
+                            .Op("_AddMenuHandler", { "String", "Ptr" })
+                            .Op("_ControlByName", { "String" }, "Object")
+                            .Op("_ControlByNameIndex", { "String", "Integer" }, "Object")
+                            .Op("_DependencyList")
+                            .Op("_Move", { "Integer", "Integer", "Integer", "Integer" })
+                            .Op("__New", { "Class" }, "Object")
+                            .Event("Layout")
+                            .Event("CreateControls")
+                            .Event("AddMenuHandlers")
+                            .Event("Open")
+                            .Event("Close")
+                            .Property("Width", &Window::SetWidth)
+                            .Property("Height", &Window::SetHeight)
+                            .Property("Title", &Window::SetTitle)
+                            .Property("Visible", &Window::SetVisible)
+                            .Property("Resizeable", &Window::SetResizeable)
+                            .Property("CloseButton", &Window::SetCloseButton)
+                            .Property("MinimizeButton", &Window::SetMinimizeButton)
+                            .Property("MaximizeButton", &Window::SetMaximizeButton)
+                            .Property("FullScreenButton", &Window::SetFullScreenButton)
+                            .Property("MenuBarVisible", &Window::SetMenuBarVisible)
+                            .Kept("MinWidth", Type::IntegerType)
+                            .Kept("MinHeight", Type::IntegerType)
+                            .Kept("MaxWidth", Type::IntegerType)
+                            .Kept("MaxHeight", Type::IntegerType)
+                            .Kept("Frame", Type::IntegerType)
+                            .Kept("Composite", Type::BooleanType)
+                            .Kept("MacProcID", Type::IntegerType)
+                            .Kept("FullScreen", Type::BooleanType)
+                            .Kept("LiveResize", Type::BooleanType)
+                            .Kept("Placement", Type::IntegerType)
+                            .Kept("HasBackColor", Type::BooleanType)
+                            .Kept("BackColor", Type::ColorType)
+                            .Build());
     return info;
 }
 
-Window::Window() : impl_(std::make_unique<Impl>()) {}
+Window::Window()
+    : impl_(std::make_unique<Impl>())
+{
+}
 
 Window::~Window()
 {
@@ -768,7 +779,7 @@ void Window::AddControl(const String& name, const Ref<Object>& control)
     if (!c)
         throw IllegalCastException("only a control can be added to a window");
     c->name_ = name;
-    controls_.push_back({name, control});
+    controls_.push_back({ name, control });
 }
 
 Ref<Object> Window::ControlByName(const String& name) const
@@ -872,7 +883,7 @@ void Window::ApplyTabOrder()
         if (auto* rect = dynamic_cast<RectControl*>(e.control.get()); rect && rect->Widget())
             placed.push_back(rect);
     std::stable_sort(placed.begin(), placed.end(),
-                     [](const RectControl* a, const RectControl* b) { return a->TabIndex() < b->TabIndex(); });
+        [](const RectControl* a, const RectControl* b) { return a->TabIndex() < b->TabIndex(); });
     for (std::size_t i = 1; i < placed.size(); ++i)
         QWidget::setTabOrder(placed[i - 1]->Widget(), placed[i]->Widget());
 }
@@ -882,8 +893,8 @@ void Window::ApplySize()
     if (!impl_->widget)
         return;
     impl_->content->setFixedSize(ToInt(width_), ToInt(height_));
-    impl_->widget->layout()->setSizeConstraint(resizeable_ ? QLayout::SetDefaultConstraint
-                                                           : QLayout::SetFixedSize);
+    impl_->widget->layout()->setSizeConstraint(
+        resizeable_ ? QLayout::SetDefaultConstraint : QLayout::SetFixedSize);
     impl_->widget->adjustSize();
 }
 
@@ -891,8 +902,8 @@ void Window::ApplyFlags()
 {
     if (!impl_->widget)
         return;
-    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint;
+    Qt::WindowFlags flags
+        = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
     if (closeButton_)
         flags |= Qt::WindowCloseButtonHint;
     if (minimizeButton_)

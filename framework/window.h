@@ -86,7 +86,7 @@ public:
 protected:
     virtual QWidget* CreateWidget(QWidget* parent) = 0;
     // Brings the new widget up to the control's stored state.
-    virtual void Polish() {}
+    virtual void Polish() { }
     void ApplyGeometry();
 
 private:

@@ -22,102 +22,137 @@ PropertySet Join(std::initializer_list<const PropertySet*> sets)
 const PropertySet& WindowProperties()
 {
     static const PropertySet set = {
-        {"Width", Integer{300}},
-        {"Height", Integer{300}},
-        {"MinWidth", Integer{64}},
-        {"MinHeight", Integer{64}},
-        {"MaxWidth", Integer{32000}},
-        {"MaxHeight", Integer{32000}},
-        {"Frame", Integer{0}},
-        {"Title", fw::String("Vantrope")},
-        {"CloseButton", true},
-        {"Resizeable", false},
-        {"MaximizeButton", false},
-        {"MinimizeButton", true},
-        {"FullScreenButton", false},
-        {"Composite", false},
-        {"MacProcID", Integer{0}},
-        {"FullScreen", false},
-        {"LiveResize", false},
-        {"Placement", Integer{0}},
-        {"Visible", true},
-        {"HasBackColor", false},
-        {"BackColor", fw::RGB(255, 255, 255)},
-        {"MenuBarVisible", true},
+        { "Width", Integer { 300 } },
+        { "Height", Integer { 300 } },
+        { "MinWidth", Integer { 64 } },
+        { "MinHeight", Integer { 64 } },
+        { "MaxWidth", Integer { 32000 } },
+        { "MaxHeight", Integer { 32000 } },
+        { "Frame", Integer { 0 } },
+        { "Title", fw::String("Vantrope") },
+        { "CloseButton", true },
+        { "Resizeable", false },
+        { "MaximizeButton", false },
+        { "MinimizeButton", true },
+        { "FullScreenButton", false },
+        { "Composite", false },
+        { "MacProcID", Integer { 0 } },
+        { "FullScreen", false },
+        { "LiveResize", false },
+        { "Placement", Integer { 0 } },
+        { "Visible", true },
+        { "HasBackColor", false },
+        { "BackColor", fw::RGB(255, 255, 255) },
+        { "MenuBarVisible", true },
     };
     return set;
 }
 
 // What every control with a place in the window stores.
 const PropertySet placed = {
-    {"TabPanelIndex", Integer{0}}, {"TabStop", true},  {"AutoDeactivate", true},   {"Enabled", true},
-    {"Visible", true},             {"HelpTag", fw::String()}, {"InitialParent", fw::String()},
+    { "TabPanelIndex", Integer { 0 } },
+    { "TabStop", true },
+    { "AutoDeactivate", true },
+    { "Enabled", true },
+    { "Visible", true },
+    { "HelpTag", fw::String() },
+    { "InitialParent", fw::String() },
 };
 
 // What the popup, the labels and the check boxes store beyond that.
 const PropertySet texted = {
-    {"Index", fw::Control::NoIndex}, {"TextFont", fw::String("System")}, {"TextUnit", Integer{0}},
-    {"Bold", false},                 {"Italic", false},                  {"Underline", false},
-    {"Transparent", false},          {"DataSource", fw::String()},       {"DataField", fw::String()},
+    { "Index", fw::Control::NoIndex },
+    { "TextFont", fw::String("System") },
+    { "TextUnit", Integer { 0 } },
+    { "Bold", false },
+    { "Italic", false },
+    { "Underline", false },
+    { "Transparent", false },
+    { "DataSource", fw::String() },
+    { "DataField", fw::String() },
 };
 
 const PropertySet labelled = {
-    {"Multiline", false},      {"Selectable", false}, {"TextAlign", Integer{0}}, {"TextColor", fw::RGB(0, 0, 0)},
-    {"LockLeft", false},       {"LockTop", false},    {"LockRight", false},      {"LockBottom", false},
+    { "Multiline", false },
+    { "Selectable", false },
+    { "TextAlign", Integer { 0 } },
+    { "TextColor", fw::RGB(0, 0, 0) },
+    { "LockLeft", false },
+    { "LockTop", false },
+    { "LockRight", false },
+    { "LockBottom", false },
 };
 
 const PropertySet boxed = {
-    {"LockLeft", true}, {"LockTop", true}, {"LockRight", false}, {"LockBottom", false},
-    {"State", Integer{0}}, {"Value", false},
+    { "LockLeft", true },
+    { "LockTop", true },
+    { "LockRight", false },
+    { "LockBottom", false },
+    { "State", Integer { 0 } },
+    { "Value", false },
 };
 
-PropertySet Place(const char* name, Integer tabIndex, Integer left, Integer top, Integer width, Integer height)
+PropertySet Place(
+    const char* name, Integer tabIndex, Integer left, Integer top, Integer width, Integer height)
 {
-    return {{"Name", fw::String(name)}, {"TabIndex", tabIndex}, {"Left", left},
-            {"Top", top},               {"Width", width},       {"Height", height}};
+    return { { "Name", fw::String(name) }, { "TabIndex", tabIndex }, { "Left", left }, { "Top", top },
+        { "Width", width }, { "Height", height } };
 }
 
-PropertySet LabelProperties(const char* name, Integer tab, Integer left, Integer top, Integer width, Integer height,
-                            const char* text, fw::Single textSize = 0)
+PropertySet LabelProperties(const char* name, Integer tab, Integer left, Integer top, Integer width,
+    Integer height, const char* text, fw::Single textSize = 0)
 {
     const PropertySet own = Place(name, tab, left, top, width, height);
-    const PropertySet more = {{"Text", fw::String(text)}, {"TextSize", textSize}};
-    return Join({&own, &placed, &texted, &labelled, &more});
+    const PropertySet more = { { "Text", fw::String(text) }, { "TextSize", textSize } };
+    return Join({ &own, &placed, &texted, &labelled, &more });
 }
 
 PropertySet CheckBoxProperties(const char* name, Integer tab, Integer left, Integer top, Integer width,
-                               Integer height, const char* caption)
+    Integer height, const char* caption)
 {
     const PropertySet own = Place(name, tab, left, top, width, height);
-    const PropertySet more = {{"Caption", fw::String(caption)}, {"TextSize", fw::Single{0}}};
-    return Join({&own, &placed, &texted, &boxed, &more});
+    const PropertySet more = { { "Caption", fw::String(caption) }, { "TextSize", fw::Single { 0 } } };
+    return Join({ &own, &placed, &texted, &boxed, &more });
 }
 
 PropertySet TubeProperties(Integer index, Integer tab, Integer left)
 {
     const PropertySet own = Place("Canvas1", tab, left, 281, 100, 100);
     const PropertySet tube = {
-        {"Index", index},           {"LockLeft", true},     {"LockTop", true},        {"LockRight", false},
-        {"LockBottom", false},      {"UseFocusRing", true}, {"AcceptFocus", false},   {"AcceptTabs", false},
-        {"DoubleBuffer", false},    {"EraseBackground", true}, {"Transparent", true}, {"value", Integer{0}},
+        { "Index", index },
+        { "LockLeft", true },
+        { "LockTop", true },
+        { "LockRight", false },
+        { "LockBottom", false },
+        { "UseFocusRing", true },
+        { "AcceptFocus", false },
+        { "AcceptTabs", false },
+        { "DoubleBuffer", false },
+        { "EraseBackground", true },
+        { "Transparent", true },
+        { "value", Integer { 0 } },
     };
-    return Join({&own, &placed, &tube});
+    return Join({ &own, &placed, &tube });
 }
 
 PropertySet PopupProperties()
 {
     const PropertySet own = Place("serialPopup", 0, 20, 162, 230, 20);
     const PropertySet more = {
-        {"InitialValue", fw::String()}, {"ListIndex", Integer{0}}, {"TextSize", fw::Single{12}},
-        {"LockLeft", true},             {"LockTop", false},        {"LockRight", false},
-        {"LockBottom", true},
+        { "InitialValue", fw::String() },
+        { "ListIndex", Integer { 0 } },
+        { "TextSize", fw::Single { 12 } },
+        { "LockLeft", true },
+        { "LockTop", false },
+        { "LockRight", false },
+        { "LockBottom", true },
     };
-    return Join({&own, &placed, &texted, &more});
+    return Join({ &own, &placed, &texted, &more });
 }
 
 PropertySet TimerProperties(Integer period)
 {
-    return {{"Mode", fw::Timer::ModeMultiple}, {"Period", period}};
+    return { { "Mode", fw::Timer::ModeMultiple }, { "Period", period } };
 }
 
 // One control of the layout, with what its creation needs.
@@ -141,36 +176,42 @@ const std::vector<ControlSpec>& Controls()
     using W = class Window1;
     constexpr Integer none = fw::Control::NoIndex;
     static const std::vector<ControlSpec> controls = {
-        {"serialPopup", &fw::PopupMenu::Lookup, none, &Confirm<fw::PopupMenu>, PopupProperties(),
-         {{"Change", [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::serialPopup_Change, w); }},
-          {"Open", [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::serialPopup_Open, w); }}}},
-        {"Timer1", &fw::Timer::Lookup, none, &Confirm<fw::Timer>, TimerProperties(1000),
-         {{"Action", [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::Timer1_Action, w); }}}},
-        {"StaticCPM", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticCPM", 1, 80, 20, 200, 76, "-", 32),
-         {{"Open", [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::StaticCPM_Open, w); }}}},
-        {"StaticStatus", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticStatus", 2, 20, 217, 100, 20, "Not Open"), {}},
-        {"StaticSerialError", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticSerialError", 3, 20, 194, 260, 20, "Serial Port Error: None"), {}},
-        {"StaticText3", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticText3", 4, 27, 76, 34, 20, "CPM:"), {}},
-        {"StaticText2", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticText2", 5, 20, 140, 100, 20, "Serial Port:"), {}},
-        {"StaticPortName", &fw::Label::Lookup, none, &Confirm<fw::Label>,
-         LabelProperties("StaticPortName", 6, 20, 241, 243, 20, "Untitled"), {}},
-        {"Canvas1", &NixieCanvas::Lookup, 0, &Confirm<NixieCanvas>, TubeProperties(0, 7, -63), {}},
-        {"Canvas1", &NixieCanvas::Lookup, 1, &Confirm<NixieCanvas>, TubeProperties(1, 8, 41), {}},
-        {"Canvas1", &NixieCanvas::Lookup, 2, &Confirm<NixieCanvas>, TubeProperties(2, 9, 153), {}},
-        {"Canvas1", &NixieCanvas::Lookup, 3, &Confirm<NixieCanvas>, TubeProperties(3, 10, 275), {}},
-        {"CheckBoxNixie", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
-         CheckBoxProperties("CheckBoxNixie", 11, 20, 108, 140, 20, "Nixie Display"), {}},
-        {"CheckBoxBlankLeadingZeros", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
-         CheckBoxProperties("CheckBoxBlankLeadingZeros", 12, 134, 108, 156, 20, "Blank Leading Zeros"), {}},
-        {"Timer2", &fw::Timer::Lookup, none, &Confirm<fw::Timer>, TimerProperties(50),
-         {{"Action", [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::Timer2_Action, w); }}}},
-        {"CheckBoxClicks", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
-         CheckBoxProperties("CheckBoxClicks", 13, 134, 133, 100, 20, "Clicks"), {}},
+        { "serialPopup", &fw::PopupMenu::Lookup, none, &Confirm<fw::PopupMenu>, PopupProperties(),
+            { { "Change",
+                  [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::serialPopup_Change, w); } },
+                { "Open",
+                    [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::serialPopup_Open, w); } } } },
+        { "Timer1", &fw::Timer::Lookup, none, &Confirm<fw::Timer>, TimerProperties(1000),
+            { { "Action",
+                [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::Timer1_Action, w); } } } },
+        { "StaticCPM", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticCPM", 1, 80, 20, 200, 76, "-", 32),
+            { { "Open",
+                [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::StaticCPM_Open, w); } } } },
+        { "StaticStatus", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticStatus", 2, 20, 217, 100, 20, "Not Open"), {} },
+        { "StaticSerialError", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticSerialError", 3, 20, 194, 260, 20, "Serial Port Error: None"), {} },
+        { "StaticText3", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticText3", 4, 27, 76, 34, 20, "CPM:"), {} },
+        { "StaticText2", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticText2", 5, 20, 140, 100, 20, "Serial Port:"), {} },
+        { "StaticPortName", &fw::Label::Lookup, none, &Confirm<fw::Label>,
+            LabelProperties("StaticPortName", 6, 20, 241, 243, 20, "Untitled"), {} },
+        { "Canvas1", &NixieCanvas::Lookup, 0, &Confirm<NixieCanvas>, TubeProperties(0, 7, -63), {} },
+        { "Canvas1", &NixieCanvas::Lookup, 1, &Confirm<NixieCanvas>, TubeProperties(1, 8, 41), {} },
+        { "Canvas1", &NixieCanvas::Lookup, 2, &Confirm<NixieCanvas>, TubeProperties(2, 9, 153), {} },
+        { "Canvas1", &NixieCanvas::Lookup, 3, &Confirm<NixieCanvas>, TubeProperties(3, 10, 275), {} },
+        { "CheckBoxNixie", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
+            CheckBoxProperties("CheckBoxNixie", 11, 20, 108, 140, 20, "Nixie Display"), {} },
+        { "CheckBoxBlankLeadingZeros", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
+            CheckBoxProperties("CheckBoxBlankLeadingZeros", 12, 134, 108, 156, 20, "Blank Leading Zeros"),
+            {} },
+        { "Timer2", &fw::Timer::Lookup, none, &Confirm<fw::Timer>, TimerProperties(50),
+            { { "Action",
+                [](const Ref<W>& w) { return fw::RuntimeCreateDelegate(&W::Timer2_Action, w); } } } },
+        { "CheckBoxClicks", &fw::CheckBox::Lookup, none, &Confirm<fw::CheckBox>,
+            CheckBoxProperties("CheckBoxClicks", 13, 134, 133, 100, 20, "Clicks"), {} },
     };
     return controls;
 }
@@ -207,8 +248,9 @@ void Window1::CreateControls0()
             AddControl(spec.name, made);
         } // from here on the window alone holds the control
         auto find = [&] {
-            Ref<fw::Object> found = spec.index == fw::Control::NoIndex ? ControlByName(spec.name)
-                                                                       : ControlByNameIndex(spec.name, spec.index);
+            Ref<fw::Object> found = spec.index == fw::Control::NoIndex
+                ? ControlByName(spec.name)
+                : ControlByNameIndex(spec.name, spec.index);
             return spec.confirm(found);
         };
         fw::SetProperties(find(), spec.properties);

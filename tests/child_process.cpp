@@ -24,7 +24,7 @@ char programName[] = "vantrope";
 } // namespace
 
 int childArgc = 1;
-char* childArgv[] = {programName, nullptr};
+char* childArgv[] = { programName, nullptr };
 
 namespace {
 

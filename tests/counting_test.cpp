@@ -79,7 +79,7 @@ TEST_F(Counting, IgnoreWindowDropsFortyReadingTicksThenCounts)
     serial->Feed("ab");
     Tick50(); // the 41st
     EXPECT_EQ(w->tempCountsSum, 2);
-    EXPECT_EQ(w->clicks, (std::vector<fw::Integer>{2}));
+    EXPECT_EQ(w->clicks, (std::vector<fw::Integer> { 2 }));
 }
 
 TEST_F(Counting, CountedTicksClickWithTheirCountZeroIncluded)
@@ -91,7 +91,7 @@ TEST_F(Counting, CountedTicksClickWithTheirCountZeroIncluded)
     Tick50();
     serial->Feed("abcdef");
     Tick50();
-    EXPECT_EQ(w->clicks, (std::vector<fw::Integer>{1, 0, 6}));
+    EXPECT_EQ(w->clicks, (std::vector<fw::Integer> { 1, 0, 6 }));
 
     w->CheckBoxClicks()->SetValue(false);
     serial->Feed("a");
@@ -102,13 +102,13 @@ TEST_F(Counting, CountedTicksClickWithTheirCountZeroIncluded)
 
 struct GuardCase {
     const char* label;
-    int rows;              // rows of the popup: "None" plus ports
+    int rows; // rows of the popup: "None" plus ports
     fw::Integer ourSerialPort;
     bool withSerial;
     bool reads;
 };
 
-class Guard : public Counting, public ::testing::WithParamInterface<GuardCase> {};
+class Guard : public Counting, public ::testing::WithParamInterface<GuardCase> { };
 
 TEST_P(Guard, ReadsOnlyWhenAPortIsListedOrChosen)
 {
@@ -129,17 +129,16 @@ TEST_P(Guard, ReadsOnlyWhenAPortIsListedOrChosen)
     EXPECT_EQ(feed->reads, c.reads ? 1 : 0);
     EXPECT_EQ(w->tempCountsSum, c.reads ? 5 : 0);
     // A tick that reads nothing still clicks with 0.
-    EXPECT_EQ(w->clicks, (std::vector<fw::Integer>{c.reads ? 5 : 0}));
+    EXPECT_EQ(w->clicks, (std::vector<fw::Integer> { c.reads ? 5 : 0 }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Guard,
-    ::testing::Values(GuardCase{"NoPortsListedNothingChosen", 1, 0, true, false},
-                      GuardCase{"EmptyPopupNothingChosen", 0, 0, true, false},
-                      GuardCase{"NoneChosenReadsTheUnopenedObject", 1, -1, true, true},
-                      GuardCase{"PortChosen", 2, 0, true, true},
-                      GuardCase{"PortListedButNoSerialObjectYet", 2, 0, false, false},
-                      GuardCase{"ChosenRowBeyondTheList", 2, 1, true, false}),
+INSTANTIATE_TEST_SUITE_P(Cases, Guard,
+    ::testing::Values(GuardCase { "NoPortsListedNothingChosen", 1, 0, true, false },
+        GuardCase { "EmptyPopupNothingChosen", 0, 0, true, false },
+        GuardCase { "NoneChosenReadsTheUnopenedObject", 1, -1, true, true },
+        GuardCase { "PortChosen", 2, 0, true, true },
+        GuardCase { "PortListedButNoSerialObjectYet", 2, 0, false, false },
+        GuardCase { "ChosenRowBeyondTheList", 2, 1, true, false }),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST_F(Counting, BeforeAnySerialObjectTheRingStandsStill)
@@ -168,7 +167,7 @@ TEST_F(Counting, FirstMinuteIsThePlainSumThenTheRingWraps)
         Tick50();
         Tick1000();
         const auto from = perSecond.size() > 60 ? perSecond.end() - 60 : perSecond.begin();
-        const fw::Integer expected = std::accumulate(from, perSecond.end(), fw::Integer{0});
+        const fw::Integer expected = std::accumulate(from, perSecond.end(), fw::Integer { 0 });
         ASSERT_EQ(CPM(), std::to_string(expected)) << "after second " << s + 1;
         ASSERT_EQ(w->nixies.back(), expected);
         if (s == 0) {

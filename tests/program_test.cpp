@@ -71,13 +71,14 @@ TEST(Program, CountsThePulsesSentOnTheLineAndShowsThemBothWays)
         fw::RuntimeInit(childArgc, childArgv);
         fw::SetMsgBoxHandler([](const fw::String& text) { Fact("box", text.ToStdString()); });
         static testing_support::Pty pty;
-        static testing_support::ScopedPortList ports({pty.Port()});
+        static testing_support::ScopedPortList ports({ pty.Port() });
         constexpr int sent = 1234;
 
         At(0, [] {
             auto popup = Window1()->serialPopup();
-            Fact("rows", std::to_string(popup->ListCount()) + " " + popup->List(0).ToStdString() + " " +
-                             popup->List(1).ToStdString());
+            Fact("rows",
+                std::to_string(popup->ListCount()) + " " + popup->List(0).ToStdString() + " "
+                    + popup->List(1).ToStdString());
             popup->SetListIndex(1); // the user's choice of the one port
             Fact("status", Text(Window1()->StaticStatus()));
         });
@@ -151,7 +152,7 @@ TEST(Program, ClosingTheWindowEndsTheRunWithStatusZero)
 TEST(Program, WithoutADisplayItSaysSoAndExitsWithStatusOne)
 {
     ChildRun run = RunChild([] {
-        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
             unsetenv(name);
         return VantropeMain(childArgc, childArgv);
     });

@@ -40,7 +40,7 @@ TEST(Cast, TestsTheClassChain)
     EXPECT_THROW(fw::RuntimeCheckCast<fw::Timer>(canvas), fw::IllegalCastException);
     // A plain Canvas is not the program's tube.
     EXPECT_THROW(fw::RuntimeCheckCast<NixieCanvas>(Ref<fw::Object>(MakeControl<fw::Canvas>(w))),
-                 fw::IllegalCastException);
+        fw::IllegalCastException);
 }
 
 TEST(Cast, NilGivesNilAndUsingItRaises)
@@ -65,12 +65,9 @@ TEST(StoredProperties, ReachFrameworkAndProgramPropertiesByName)
 {
     auto w = BareWindow();
     auto tube = MakeControl<NixieCanvas>(w);
-    fw::SetProperties(tube, {{"value", fw::Integer{7}},
-                             {"Left", fw::Integer{80}},
-                             {"Width", fw::Integer{50}},
-                             {"Visible", false},
-                             {"DoubleBuffer", false},
-                             {"Index", fw::Integer{2}}});
+    fw::SetProperties(tube,
+        { { "value", fw::Integer { 7 } }, { "Left", fw::Integer { 80 } }, { "Width", fw::Integer { 50 } },
+            { "Visible", false }, { "DoubleBuffer", false }, { "Index", fw::Integer { 2 } } });
     EXPECT_EQ(tube->value, 7);
     EXPECT_EQ(tube->Left(), 80);
     EXPECT_EQ(tube->Width(), 50);
@@ -84,12 +81,12 @@ TEST(StoredProperties, UnknownKeyOrWrongTypeRaisesAfterTheEarlierValues)
 {
     auto w = BareWindow();
     auto label = MakeControl<fw::Label>(w);
-    EXPECT_THROW(fw::SetProperties(label, {{"Text", fw::String("kept")}, {"NoSuchKey", true}}),
-                 fw::KeyNotFoundException);
+    EXPECT_THROW(fw::SetProperties(label, { { "Text", fw::String("kept") }, { "NoSuchKey", true } }),
+        fw::KeyNotFoundException);
     EXPECT_EQ(label->Text().ToStdString(), "kept");
-    EXPECT_THROW(fw::SetProperties(label, {{"TextSize", fw::Integer{12}}}), fw::TypeMismatchException);
+    EXPECT_THROW(fw::SetProperties(label, { { "TextSize", fw::Integer { 12 } } }), fw::TypeMismatchException);
     // A tube's own property is not a label's.
-    EXPECT_THROW(fw::SetProperties(label, {{"value", fw::Integer{1}}}), fw::KeyNotFoundException);
+    EXPECT_THROW(fw::SetProperties(label, { { "value", fw::Integer { 1 } } }), fw::KeyNotFoundException);
 }
 
 class Receiver : public fw::Window {
@@ -112,9 +109,9 @@ TEST(Events, ADelegateReceivesTheControlThatRaisedTheEvent)
     timer->Fire();
     EXPECT_EQ(w->calls, 2);
     EXPECT_EQ(w->sender, timer);
-    EXPECT_THROW(fw::RuntimeAddEventHandler(timer, "Paint",
-                                            fw::RuntimeCreateDelegate(&Receiver::Timer_Action, w)),
-                 fw::KeyNotFoundException);
+    EXPECT_THROW(
+        fw::RuntimeAddEventHandler(timer, "Paint", fw::RuntimeCreateDelegate(&Receiver::Timer_Action, w)),
+        fw::KeyNotFoundException);
 }
 
 TEST(Events, ADelegateDoesNotKeepItsWindowAlive)
@@ -140,11 +137,11 @@ struct OffThreadCase {
     std::function<void(const UiObjects&)> call;
 };
 
-class MainThreadRule : public ::testing::TestWithParam<OffThreadCase> {};
+class MainThreadRule : public ::testing::TestWithParam<OffThreadCase> { };
 
 TEST_P(MainThreadRule, UserInterfaceMembersRaiseOffTheMainThread)
 {
-    UiObjects ui{BareWindow(), nullptr, nullptr, fw::New<fw::MenuItem>()};
+    UiObjects ui { BareWindow(), nullptr, nullptr, fw::New<fw::MenuItem>() };
     ui.label = MakeControl<fw::Label>(ui.window);
     ui.popup = MakeControl<fw::PopupMenu>(ui.window);
     bool raised = false;
@@ -158,16 +155,14 @@ TEST_P(MainThreadRule, UserInterfaceMembersRaiseOffTheMainThread)
     EXPECT_TRUE(raised);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Members, MainThreadRule,
-    ::testing::Values(
-        OffThreadCase{"LabelText", [](const UiObjects& ui) { ui.label->SetText("x"); }},
-        OffThreadCase{"PopupListCount", [](const UiObjects& ui) { ui.popup->ListCount(); }},
-        OffThreadCase{"ControlVisible", [](const UiObjects& ui) { ui.label->SetVisible(false); }},
-        OffThreadCase{"WindowControlByName", [](const UiObjects& ui) { ui.window->ControlByName("x"); }},
-        OffThreadCase{"WindowConstructor", [](const UiObjects& ui) { ui.window->Constructor(); }},
-        OffThreadCase{"WindowMenuBar", [](const UiObjects& ui) { ui.window->MenuBar(); }},
-        OffThreadCase{"MenuLookup", [](const UiObjects& ui) { ui.menu->Lookup(fw::String("FileQuit")); }}),
+INSTANTIATE_TEST_SUITE_P(Members, MainThreadRule,
+    ::testing::Values(OffThreadCase { "LabelText", [](const UiObjects& ui) { ui.label->SetText("x"); } },
+        OffThreadCase { "PopupListCount", [](const UiObjects& ui) { ui.popup->ListCount(); } },
+        OffThreadCase { "ControlVisible", [](const UiObjects& ui) { ui.label->SetVisible(false); } },
+        OffThreadCase { "WindowControlByName", [](const UiObjects& ui) { ui.window->ControlByName("x"); } },
+        OffThreadCase { "WindowConstructor", [](const UiObjects& ui) { ui.window->Constructor(); } },
+        OffThreadCase { "WindowMenuBar", [](const UiObjects& ui) { ui.window->MenuBar(); } },
+        OffThreadCase { "MenuLookup", [](const UiObjects& ui) { ui.menu->Lookup(fw::String("FileQuit")); } }),
     [](const auto& row) { return std::string(row.param.label); });
 
 TEST(Text, LenCountsBytesWithoutEncodingAndCharactersWithIt)
@@ -185,8 +180,8 @@ TEST(Text, StrIsPlainDecimal)
     struct Case {
         fw::Integer value;
         const char* text;
-    } cases[] = {{0, "0"}, {7, "7"}, {-1, "-1"}, {10000, "10000"}, {LLONG_MAX, "9223372036854775807"},
-                 {LLONG_MIN, "-9223372036854775808"}};
+    } cases[] = { { 0, "0" }, { 7, "7" }, { -1, "-1" }, { 10000, "10000" },
+        { LLONG_MAX, "9223372036854775807" }, { LLONG_MIN, "-9223372036854775808" } };
     for (const Case& c : cases)
         EXPECT_EQ(fw::Str(c.value).ToStdString(), c.text);
     EXPECT_EQ((fw::String("Vantrope ") + fw::Str(2) + ".").ToStdString(), "Vantrope 2.");

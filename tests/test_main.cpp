@@ -13,7 +13,9 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     fw::RuntimeInit(argc, argv);
     // A modal box would wait for a click that never comes; tests that expect one set their own handler.
-    fw::SetMsgBoxHandler([](const fw::String& text) { std::fprintf(stderr, "message box: %s\n", text.ToStdString().c_str()); });
+    fw::SetMsgBoxHandler([](const fw::String& text) {
+        std::fprintf(stderr, "message box: %s\n", text.ToStdString().c_str());
+    });
     const int result = RUN_ALL_TESTS();
     fw::RuntimeExit();
     return result;

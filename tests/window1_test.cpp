@@ -36,13 +36,13 @@ TEST(Window1Class, ClassTableAppendsOwnOperationsAfterWindowsInOrder)
     for (std::size_t i = 0; i < base.size(); ++i)
         EXPECT_EQ(ops[i].name, base[i].name);
     const std::vector<std::string> own(
-        {"Layout", "CreateControls", "CreateControls0", "serialPopup", "Timer1", "StaticCPM", "StaticStatus",
-         "StaticSerialError", "StaticText3", "StaticText2", "StaticPortName", "Canvas1", "CheckBoxNixie",
-         "CheckBoxBlankLeadingZeros", "Timer2", "CheckBoxClicks", "serialPopup_Change", "serialPopup_Open",
-         "Timer1_Action", "StaticCPM_Open", "Timer2_Action", "EditMenu", "EditSelectAll", "UntitledMenu0",
-         "EditClear", "EditPaste", "EditCopy", "EditCut", "UntitledMenu1", "EditUndo", "FileMenu", "FileQuit",
-         "FileAboutVantrope", "AddMenuHandlers", "Event_Open", "Event_Close", "FileAboutVantrope_Action",
-         "SetWindowsDTR", "ReadNewCounts", "SetNixies", "PlayClickSound"});
+        { "Layout", "CreateControls", "CreateControls0", "serialPopup", "Timer1", "StaticCPM", "StaticStatus",
+            "StaticSerialError", "StaticText3", "StaticText2", "StaticPortName", "Canvas1", "CheckBoxNixie",
+            "CheckBoxBlankLeadingZeros", "Timer2", "CheckBoxClicks", "serialPopup_Change", "serialPopup_Open",
+            "Timer1_Action", "StaticCPM_Open", "Timer2_Action", "EditMenu", "EditSelectAll", "UntitledMenu0",
+            "EditClear", "EditPaste", "EditCopy", "EditCut", "UntitledMenu1", "EditUndo", "FileMenu",
+            "FileQuit", "FileAboutVantrope", "AddMenuHandlers", "Event_Open", "Event_Close",
+            "FileAboutVantrope_Action", "SetWindowsDTR", "ReadNewCounts", "SetNixies", "PlayClickSound" });
     ASSERT_EQ(ops.size(), base.size() + own.size());
     for (std::size_t i = 0; i < own.size(); ++i) {
         const fw::Operation& op = ops[base.size() + i];
@@ -55,7 +55,7 @@ TEST(Window1Class, ClassTableAppendsOwnOperationsAfterWindowsInOrder)
             EXPECT_TRUE(op.attributes.empty()) << op.name;
         }
     }
-    for (const char* event : {"Layout", "CreateControls", "AddMenuHandlers", "Open", "Close"})
+    for (const char* event : { "Layout", "CreateControls", "AddMenuHandlers", "Open", "Close" })
         EXPECT_NE(info.FindHook(event), nullptr) << event;
 }
 
@@ -93,11 +93,12 @@ TEST(Window1Class, MenuItemAccessorsNeedAMenuBar)
 {
     auto w = fw::New<class Window1>();
     using Accessor = std::function<void(class Window1&)>;
-    const std::vector<Accessor> accessors = {
-        [](auto& x) { x.EditMenu(); },  [](auto& x) { x.EditSelectAll(); }, [](auto& x) { x.UntitledMenu0(); },
-        [](auto& x) { x.EditClear(); }, [](auto& x) { x.EditPaste(); },     [](auto& x) { x.EditCopy(); },
-        [](auto& x) { x.EditCut(); },   [](auto& x) { x.UntitledMenu1(); }, [](auto& x) { x.EditUndo(); },
-        [](auto& x) { x.FileMenu(); },  [](auto& x) { x.FileQuit(); },      [](auto& x) { x.FileAboutVantrope(); }};
+    const std::vector<Accessor> accessors = { [](auto& x) { x.EditMenu(); },
+        [](auto& x) { x.EditSelectAll(); }, [](auto& x) { x.UntitledMenu0(); },
+        [](auto& x) { x.EditClear(); }, [](auto& x) { x.EditPaste(); }, [](auto& x) { x.EditCopy(); },
+        [](auto& x) { x.EditCut(); }, [](auto& x) { x.UntitledMenu1(); }, [](auto& x) { x.EditUndo(); },
+        [](auto& x) { x.FileMenu(); }, [](auto& x) { x.FileQuit(); },
+        [](auto& x) { x.FileAboutVantrope(); } };
     for (const Accessor& a : accessors)
         EXPECT_THROW(a(*w), fw::NilObjectException);
 }
@@ -124,7 +125,10 @@ TEST(Window1Class, MenuItemAccessorsFindItemsBelowTheBar)
 
 class WatchedSerial : public MySerial {
 public:
-    explicit WatchedSerial(bool* closed) : closed_(closed) {}
+    explicit WatchedSerial(bool* closed)
+        : closed_(closed)
+    {
+    }
     void Close() override { *closed_ = true; }
 
 private:

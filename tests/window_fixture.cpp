@@ -6,7 +6,8 @@ namespace testing_support {
 
 namespace {
 
-void Add(class Window1& w, const fw::ClassInfo& cls, const char* name, fw::Integer index = fw::Control::NoIndex)
+void Add(
+    class Window1& w, const fw::ClassInfo& cls, const char* name, fw::Integer index = fw::Control::NoIndex)
 {
     if (index == fw::Control::NoIndex ? bool(w.ControlByName(name)) : bool(w.ControlByNameIndex(name, index)))
         return;
@@ -22,12 +23,12 @@ void Add(class Window1& w, const fw::ClassInfo& cls, const char* name, fw::Integ
 void EnsureControls(class Window1& w)
 {
     Add(w, fw::PopupMenu::Lookup(), "serialPopup");
-    for (const char* label : {"StaticCPM", "StaticStatus", "StaticSerialError", "StaticText3", "StaticText2",
-                              "StaticPortName"})
+    for (const char* label :
+        { "StaticCPM", "StaticStatus", "StaticSerialError", "StaticText3", "StaticText2", "StaticPortName" })
         Add(w, fw::Label::Lookup(), label);
     for (fw::Integer i = 0; i < 4; ++i)
         Add(w, NixieCanvas::Lookup(), "Canvas1", i);
-    for (const char* box : {"CheckBoxNixie", "CheckBoxBlankLeadingZeros", "CheckBoxClicks"})
+    for (const char* box : { "CheckBoxNixie", "CheckBoxBlankLeadingZeros", "CheckBoxClicks" })
         Add(w, fw::CheckBox::Lookup(), box);
 }
 

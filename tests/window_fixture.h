@@ -19,7 +19,7 @@ fw::Ref<W> MakeWindow()
     auto window = fw::New<W>();
     window->Constructor();
     EnsureControls(*window);
-    for (const char* name : {"Timer1", "Timer2"})
+    for (const char* name : { "Timer1", "Timer2" })
         if (auto timer = fw::RuntimeCheckCast<fw::Timer>(window->ControlByName(name)))
             timer->SetMode(fw::Timer::ModeOff);
     return window;

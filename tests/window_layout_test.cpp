@@ -28,22 +28,23 @@ struct ControlRow {
 constexpr Integer none = fw::Control::NoIndex;
 
 const ControlRow rows[] = {
-    {"serialPopup", &fw::PopupMenu::Lookup, none, 0, 20, 162, 230, 20, nullptr},
-    {"Timer1", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr},
-    {"StaticCPM", &fw::Label::Lookup, none, 1, 80, 20, 200, 76, "-"},
-    {"StaticStatus", &fw::Label::Lookup, none, 2, 20, 217, 100, 20, "Not Open"},
-    {"StaticSerialError", &fw::Label::Lookup, none, 3, 20, 194, 260, 20, "Serial Port Error: None"},
-    {"StaticText3", &fw::Label::Lookup, none, 4, 27, 76, 34, 20, "CPM:"},
-    {"StaticText2", &fw::Label::Lookup, none, 5, 20, 140, 100, 20, "Serial Port:"},
-    {"StaticPortName", &fw::Label::Lookup, none, 6, 20, 241, 243, 20, "Untitled"},
-    {"Canvas1", &NixieCanvas::Lookup, 0, 7, -63, 281, 100, 100, nullptr},
-    {"Canvas1", &NixieCanvas::Lookup, 1, 8, 41, 281, 100, 100, nullptr},
-    {"Canvas1", &NixieCanvas::Lookup, 2, 9, 153, 281, 100, 100, nullptr},
-    {"Canvas1", &NixieCanvas::Lookup, 3, 10, 275, 281, 100, 100, nullptr},
-    {"CheckBoxNixie", &fw::CheckBox::Lookup, none, 11, 20, 108, 140, 20, "Nixie Display"},
-    {"CheckBoxBlankLeadingZeros", &fw::CheckBox::Lookup, none, 12, 134, 108, 156, 20, "Blank Leading Zeros"},
-    {"Timer2", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr},
-    {"CheckBoxClicks", &fw::CheckBox::Lookup, none, 13, 134, 133, 100, 20, "Clicks"},
+    { "serialPopup", &fw::PopupMenu::Lookup, none, 0, 20, 162, 230, 20, nullptr },
+    { "Timer1", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr },
+    { "StaticCPM", &fw::Label::Lookup, none, 1, 80, 20, 200, 76, "-" },
+    { "StaticStatus", &fw::Label::Lookup, none, 2, 20, 217, 100, 20, "Not Open" },
+    { "StaticSerialError", &fw::Label::Lookup, none, 3, 20, 194, 260, 20, "Serial Port Error: None" },
+    { "StaticText3", &fw::Label::Lookup, none, 4, 27, 76, 34, 20, "CPM:" },
+    { "StaticText2", &fw::Label::Lookup, none, 5, 20, 140, 100, 20, "Serial Port:" },
+    { "StaticPortName", &fw::Label::Lookup, none, 6, 20, 241, 243, 20, "Untitled" },
+    { "Canvas1", &NixieCanvas::Lookup, 0, 7, -63, 281, 100, 100, nullptr },
+    { "Canvas1", &NixieCanvas::Lookup, 1, 8, 41, 281, 100, 100, nullptr },
+    { "Canvas1", &NixieCanvas::Lookup, 2, 9, 153, 281, 100, 100, nullptr },
+    { "Canvas1", &NixieCanvas::Lookup, 3, 10, 275, 281, 100, 100, nullptr },
+    { "CheckBoxNixie", &fw::CheckBox::Lookup, none, 11, 20, 108, 140, 20, "Nixie Display" },
+    { "CheckBoxBlankLeadingZeros", &fw::CheckBox::Lookup, none, 12, 134, 108, 156, 20,
+        "Blank Leading Zeros" },
+    { "Timer2", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr },
+    { "CheckBoxClicks", &fw::CheckBox::Lookup, none, 13, 134, 133, 100, 20, "Clicks" },
 };
 
 // A window after CreateControls alone: no Open event has run yet.
@@ -61,8 +62,8 @@ TEST(Layout, CreateControlsMakesTheSixteenControlsAsStored)
     std::set<fw::Object*> distinct;
     for (const ControlRow& row : rows) {
         SCOPED_TRACE(std::string(row.name) + " " + std::to_string(row.index));
-        Ref<fw::Object> found = row.index == none ? w->ControlByName(row.name)
-                                                  : w->ControlByNameIndex(row.name, row.index);
+        Ref<fw::Object> found
+            = row.index == none ? w->ControlByName(row.name) : w->ControlByNameIndex(row.name, row.index);
         ASSERT_TRUE(found);
         EXPECT_EQ(&found->Class(), &row.cls());
         distinct.insert(found.get());
@@ -77,7 +78,8 @@ TEST(Layout, CreateControlsMakesTheSixteenControlsAsStored)
         EXPECT_EQ(control->Height(), row.height);
         EXPECT_TRUE(control->Visible());
         const QRect g = control->Widget()->geometry();
-        EXPECT_EQ(QRect(int(row.left), int(row.top), int(row.width), int(row.height)), g) << "the widget follows";
+        EXPECT_EQ(QRect(int(row.left), int(row.top), int(row.width), int(row.height)), g)
+            << "the widget follows";
         if (found->Class().IsA(fw::Label::Lookup())) {
             EXPECT_EQ(fw::RuntimeCheckCast<fw::Label>(found)->Text().ToStdString(), row.text);
         }
@@ -176,11 +178,12 @@ TEST(About, ShowsTheVersionEveryTimeAndReturnsFalse)
         results.push_back(w->FileAboutVantrope_Action());
         EXPECT_TRUE(w->HandleMenuItem("FileAboutVantrope")) << "the item is bound to the action";
     });
-    EXPECT_EQ(shown, (std::vector<std::string>{"Vantrope 2.0.0", "Vantrope 2.0.0", "Vantrope 2.0.0"}));
-    EXPECT_EQ(results, (std::vector<bool>{false, false}));
+    EXPECT_EQ(shown, (std::vector<std::string> { "Vantrope 2.0.0", "Vantrope 2.0.0", "Vantrope 2.0.0" }));
+    EXPECT_EQ(results, (std::vector<bool> { false, false }));
 
     App()->x_SetVersionData(2, 10, 0, 0, 3, "Vantrope 2.10.0", "2.10.0", "");
-    EXPECT_EQ(ShownBoxes([&] { w->FileAboutVantrope_Action(); }), std::vector<std::string>{"Vantrope 2.10.0"})
+    EXPECT_EQ(
+        ShownBoxes([&] { w->FileAboutVantrope_Action(); }), std::vector<std::string> { "Vantrope 2.10.0" })
         << "the text is built anew each time";
 }
 
