@@ -74,13 +74,16 @@ void RuntimeInit(int argc, char** argv)
                   return;
               }
               (void)message; // Qt's own warnings above already name the platform that failed
-              std::fputs("Vantrope cannot start: no graphical display could be opened.\n"
-                         "Run it on a desktop, or with DISPLAY or WAYLAND_DISPLAY pointing at one.\n",
-                  stderr);
+              std::fprintf(stderr,
+                  "%s cannot start: no graphical display could be opened.\n"
+                  "Run it on a desktop, or with DISPLAY or WAYLAND_DISPLAY pointing at one.\n",
+                  ProgramName);
               std::fflush(stderr);
               std::_Exit(1);
           });
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
+    // Qt would take the executable's file name, which the desktop shows in lower case.
+    QCoreApplication::setApplicationName(QString::fromUtf8(ProgramName));
     qInstallMessageHandler(previous);
     phase = Phase::Starting;
 }

@@ -22,6 +22,10 @@ namespace fw {
 
 class MenuBar;
 
+// The program's name as the desktop shows it: in the title of every message box
+// and in what the run time says when it cannot start.
+inline constexpr char ProgramName[] = "Vantrope";
+
 // The application object: its version data and menu bar. A program registers one
 // object of its own subclass with RuntimeRegisterAppObject; its Open event is
 // raised by RuntimeRun, after the late-start callback, just before the event loop

@@ -1,5 +1,6 @@
 #include "framework/msgbox.h"
 
+#include "framework/application.h"
 #include "framework/runtime.h"
 
 #include <QApplication>
@@ -35,7 +36,7 @@ void MsgBox(const String& text)
         return;
     }
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(QCoreApplication::applicationName());
+    box.setWindowTitle(QString::fromUtf8(ProgramName));
     box.setTextFormat(Qt::PlainText);
     box.setText(message);
     box.setStandardButtons(QMessageBox::Ok);

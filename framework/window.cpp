@@ -12,6 +12,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -96,6 +97,74 @@ protected:
 
 private:
     Canvas* owner_;
+};
+
+// The largest font, at most `font` itself, at which one line of text lies whole
+// inside `room` when aligned as given; `font` when the text fits as it is.
+QFont FittingFont(const QString& text, const QFont& font, const QSize& room, Qt::Alignment alignment)
+{
+    const auto fits = [&](const QFont& f) {
+        const QFontMetricsF metrics(f);
+        const QRectF ink = metrics.tightBoundingRect(text);
+        const qreal width = std::max(metrics.horizontalAdvance(text), ink.right());
+        qreal baseline = metrics.ascent();
+        if (alignment & Qt::AlignBottom)
+            baseline = room.height() - metrics.descent();
+        else if (alignment & Qt::AlignVCenter)
+            baseline = (room.height() - metrics.height()) / 2 + metrics.ascent();
+        return ink.left() >= 0 && width <= room.width() && baseline + ink.top() >= 0
+            && baseline + ink.bottom() <= room.height();
+    };
+    if (text.isEmpty() || fits(font))
+        return font;
+    const int full = QFontInfo(font).pixelSize();
+    const QFontMetricsF metrics(font);
+    const qreal wide = std::max(metrics.horizontalAdvance(text), metrics.tightBoundingRect(text).right());
+    QFont fitted = font;
+    // Text grows nearly in proportion to its size; hinting makes the last pixel a matter of trying.
+    int size = std::clamp(static_cast<int>(full * room.width() / std::max<qreal>(wide, 1)), 1, full - 1);
+    fitted.setPixelSize(size);
+    while (size < full - 1) {
+        QFont larger = fitted;
+        larger.setPixelSize(size + 1);
+        if (!fits(larger))
+            break;
+        fitted = larger;
+        ++size;
+    }
+    while (size > 1 && !fits(fitted))
+        fitted.setPixelSize(--size);
+    return fitted;
+}
+
+// A single-line label whose text would be cut at an edge draws it whole instead,
+// as large as it fits: a count cut to its first digits reads as a smaller number.
+class LabelWidget : public QLabel {
+public:
+    LabelWidget(const QString& text, QWidget* parent)
+        : QLabel(text, parent)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        const QRect room = contentsRect();
+        const QString shown = text();
+        if (wordWrap() || shown.contains(QLatin1Char('\n'))) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        const QFont fitted = FittingFont(shown, font(), room.size(), alignment());
+        if (fitted == font()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        painter.setFont(fitted);
+        style()->drawItemText(&painter, room, QStyle::visualAlignment(layoutDirection(), alignment()),
+            palette(), isEnabled(), shown, foregroundRole());
+    }
 };
 
 } // namespace
@@ -374,7 +443,7 @@ Label::~Label() = default;
 
 QWidget* Label::CreateWidget(QWidget* parent)
 {
-    auto* label = new QLabel(ToQString(text_), parent);
+    auto* label = new LabelWidget(ToQString(text_), parent);
     label->setTextFormat(Qt::PlainText);
     label->setAutoFillBackground(false);
     return label;

@@ -43,6 +43,7 @@ TEST(MsgBox, WithoutAHandlerShowsAModalBoxUntilTheUserDismissesIt)
                 continue;
             seen = { box->text(), box->isModal() && QApplication::activeModalWidget() == box, true };
             EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->windowTitle().toStdString(), "Vantrope") << "the program's name, as written";
             box->button(QMessageBox::Ok)->click();
         }
     });

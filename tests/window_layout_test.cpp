@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QWidget>
 
+#include <limits>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -131,6 +134,67 @@ TEST(Open, PutsTheTubesOverTheLabelHiddenAndShowsTheLabel)
     EXPECT_TRUE(w->StaticCPM()->Visible());
     EXPECT_EQ(w->StaticCPM()->Text().ToStdString(), "-");
     EXPECT_EQ(w->StaticCPM()->TextSize(), 72.0f);
+}
+
+// What a grabbed widget shows of its text: the box around every pixel that is not
+// background, and the runs of dark columns: one per glyph for digits, which stand apart.
+struct Ink {
+    QRect box;
+    int glyphs = 0;
+};
+
+Ink InkOf(const QImage& image)
+{
+    const QRgb background = image.pixel(0, 0);
+    Ink ink;
+    bool inRun = false;
+    for (int x = 0; x < image.width(); ++x) {
+        bool dark = false;
+        for (int y = 0; y < image.height(); ++y) {
+            const QRgb pixel = image.pixel(x, y);
+            if (pixel != background)
+                ink.box |= QRect(x, y, 1, 1);
+            dark = dark || qGray(pixel) < qGray(background) / 2;
+        }
+        if (dark && !inRun)
+            ++ink.glyphs;
+        inRun = dark;
+    }
+    return ink;
+}
+
+TEST(CPMLabel, ShowsEveryDigitOfEveryCountWhollyInsideTheLabel)
+{
+    Ref<class Window1> w = Window1();
+    auto label = w->StaticCPM();
+    const QRect inside = QRect(QPoint(0, 0), label->Widget()->size()).adjusted(1, 1, -1, -1);
+    auto show = [&](Integer count) {
+        label->SetText(fw::Str(count));
+        return InkOf(label->Widget()->grab().toImage());
+    };
+    const Ink four = show(9999);
+    EXPECT_GT(four.box.height(), 40) << "four digits keep the full size";
+    Ink previous;
+    std::size_t previousDigits = 0;
+    for (Integer count :
+        { Integer { 0 }, Integer { 9999 }, Integer { 10000 }, Integer { 99999 }, Integer { 345600 },
+            Integer { 1048576 }, std::numeric_limits<Integer>::max() }) {
+        const std::string text = std::to_string(count);
+        SCOPED_TRACE(text);
+        const Ink ink = show(count);
+        EXPECT_TRUE(inside.contains(ink.box)) << "ink " << ink.box.x() << "," << ink.box.y() << " "
+                                              << ink.box.width() << "x" << ink.box.height();
+        EXPECT_EQ(ink.glyphs, static_cast<int>(text.size())) << "every digit is drawn";
+        if (text.size() <= 4)
+            EXPECT_EQ(ink.box.height(), four.box.height()) << "up to four digits nothing changes";
+        if (text.size() > previousDigits && previousDigits > 0)
+            EXPECT_TRUE(ink.box.width() > previous.box.width() || ink.box.height() < previous.box.height())
+                << "added digits widen the ink or shrink the text";
+        previous = ink;
+        previousDigits = text.size();
+    }
+    EXPECT_EQ(label->TextSize(), 72.0f) << "the label keeps its own size";
+    EXPECT_EQ(label->Widget()->geometry(), QRect(80, 20, 200, 76)) << "and its place";
 }
 
 TEST(Open, StaticCPMOpenWithoutALabelRaises)
