@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontInfo>
 #include <QImage>
+#include <QLabel>
 #include <QWidget>
 
 #include <limits>
@@ -19,6 +21,14 @@ namespace {
 using fw::Integer;
 using fw::Ref;
 
+// How a control's text looks, for the popup, the labels and the check boxes.
+struct Look {
+    fw::Single textSize = 0; // 0: the platform's own size, the window's font
+    bool bold = false;
+    QRgb colour = qRgb(0, 0, 0); // a label's text colour
+    Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop; // a label's alignment
+};
+
 struct ControlRow {
     const char* name;
     const fw::ClassInfo& (*cls)();
@@ -26,6 +36,7 @@ struct ControlRow {
     Integer tabIndex;
     Integer left, top, width, height;
     const char* text; // a label's Text or a check box's Caption; nullptr for neither
+    Look look = {};
 };
 
 constexpr Integer none = fw::Control::NoIndex;
@@ -33,7 +44,7 @@ constexpr Integer none = fw::Control::NoIndex;
 const ControlRow rows[] = {
     { "serialPopup", &fw::PopupMenu::Lookup, none, 0, 20, 162, 230, 20, nullptr },
     { "Timer1", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr },
-    { "StaticCPM", &fw::Label::Lookup, none, 1, 80, 20, 200, 76, "-" },
+    { "StaticCPM", &fw::Label::Lookup, none, 1, 80, 20, 200, 76, "-", { .textSize = 32 } },
     { "StaticStatus", &fw::Label::Lookup, none, 2, 20, 217, 100, 20, "Not Open" },
     { "StaticSerialError", &fw::Label::Lookup, none, 3, 20, 194, 260, 20, "Serial Port Error: None" },
     { "StaticText3", &fw::Label::Lookup, none, 4, 27, 76, 34, 20, "CPM:" },
@@ -49,6 +60,22 @@ const ControlRow rows[] = {
     { "Timer2", &fw::Timer::Lookup, none, -1, 0, 0, 0, 0, nullptr },
     { "CheckBoxClicks", &fw::CheckBox::Lookup, none, 13, 134, 133, 100, 20, "Clicks" },
 };
+
+// The text's size, weight, colour and alignment as the user sees them on the widget.
+void ExpectLook(const ControlRow& row, const fw::Ref<fw::Object>& control, const QWidget& widget)
+{
+    const QFont font = widget.font();
+    const int platformSize = QFontInfo(widget.parentWidget()->font()).pixelSize();
+    EXPECT_EQ(QFontInfo(font).pixelSize(), row.look.textSize > 0 ? int(row.look.textSize) : platformSize);
+    EXPECT_EQ(font.bold(), row.look.bold);
+    EXPECT_FALSE(font.italic());
+    EXPECT_FALSE(font.underline());
+    if (control->Class().IsA(fw::Label::Lookup())) {
+        const auto& label = static_cast<const QLabel&>(widget);
+        EXPECT_EQ(label.palette().color(QPalette::WindowText).rgb(), row.look.colour);
+        EXPECT_EQ(label.alignment(), row.look.align);
+    }
+}
 
 // A window after CreateControls alone: no Open event has run yet.
 Ref<class Window1> Created()
@@ -83,6 +110,8 @@ TEST(Layout, CreateControlsMakesTheSixteenControlsAsStored)
         const QRect g = control->Widget()->geometry();
         EXPECT_EQ(QRect(int(row.left), int(row.top), int(row.width), int(row.height)), g)
             << "the widget follows";
+        if (found->Class().IsA(fw::TextControl::Lookup()))
+            ExpectLook(row, found, *control->Widget());
         if (found->Class().IsA(fw::Label::Lookup())) {
             EXPECT_EQ(fw::RuntimeCheckCast<fw::Label>(found)->Text().ToStdString(), row.text);
         }
@@ -185,11 +214,13 @@ TEST(CPMLabel, ShowsEveryDigitOfEveryCountWhollyInsideTheLabel)
         EXPECT_TRUE(inside.contains(ink.box)) << "ink " << ink.box.x() << "," << ink.box.y() << " "
                                               << ink.box.width() << "x" << ink.box.height();
         EXPECT_EQ(ink.glyphs, static_cast<int>(text.size())) << "every digit is drawn";
-        if (text.size() <= 4)
+        if (text.size() <= 4) {
             EXPECT_EQ(ink.box.height(), four.box.height()) << "up to four digits nothing changes";
-        if (text.size() > previousDigits && previousDigits > 0)
+        }
+        if (text.size() > previousDigits && previousDigits > 0) {
             EXPECT_TRUE(ink.box.width() > previous.box.width() || ink.box.height() < previous.box.height())
                 << "added digits widen the ink or shrink the text";
+        }
         previous = ink;
         previousDigits = text.size();
     }
