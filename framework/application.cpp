@@ -5,6 +5,7 @@
 #include "framework/msgbox.h"
 #include "framework/process_info.h"
 #include "framework/serial.h"
+#include "framework/sound.h"
 #include "framework/timer.h"
 #include "framework/window.h"
 
@@ -94,7 +95,8 @@ void RuntimePerformInitializers(std::initializer_list<void (*)()> programInitial
         { &Object::Lookup, &Application::Lookup, &MenuItem::Lookup, &MenuBar::Lookup, &AppleMenuItem::Lookup,
             &QuitMenuItem::Lookup, &Control::Lookup, &RectControl::Lookup, &TextControl::Lookup,
             &Label::Lookup, &PopupMenu::Lookup, &CheckBox::Lookup, &Canvas::Lookup, &Window::Lookup,
-            &Timer::Lookup, &SerialPort::Lookup, &SystemClass::Lookup, &Serial::Lookup, &Picture::Lookup })
+            &Timer::Lookup, &SerialPort::Lookup, &SystemClass::Lookup, &Serial::Lookup, &Picture::Lookup,
+            &FolderItem::Lookup, &Sound::Lookup })
         lookup();
     for (void (*initializer)() : programInitializers)
         initializer();

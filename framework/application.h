@@ -76,9 +76,9 @@ std::string ApplicationResourcesPath();
 // call changes nothing.
 void RuntimeInit(int argc, char** argv);
 
-// Registers every class of the framework and its plugins, then runs the program's
-// initialisers in the order given. A class registers only once however often its
-// initialiser runs.
+// Registers every class of the framework, then runs the program's initialisers in
+// the order given; the plugins' classes are bound later, by InitPluginEntrypoints.
+// A class registers only once however often its initialiser runs.
 void RuntimePerformInitializers(std::initializer_list<void (*)()> programInitializers = {});
 
 // Sets up the classes that the framework makes by itself. Its exceptions are C++

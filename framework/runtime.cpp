@@ -181,10 +181,16 @@ ClassBuilder& ClassBuilder::Kept(std::string name, Type type)
     return AddProperty(std::move(name), type, nullptr);
 }
 
+ClassBuilder& ClassBuilder::Held(std::string name, std::string typeName)
+{
+    info_.properties.push_back({ std::move(name), Type::ObjectType, std::move(typeName), nullptr });
+    return *this;
+}
+
 ClassBuilder& ClassBuilder::AddProperty(
     std::string name, Type type, std::function<void(Object&, const Value&)> set)
 {
-    info_.properties.push_back({ std::move(name), type, std::move(set) });
+    info_.properties.push_back({ std::move(name), type, TypeName(type), std::move(set) });
     return *this;
 }
 

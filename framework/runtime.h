@@ -184,6 +184,8 @@ struct Operation {
 struct PropertyEntry {
     std::string name;
     Type type = Type::NothingType;
+    // The declared type: a scalar's name, a class's name, or an array's element type and "()".
+    std::string typeName;
     // Applies a value of `type`; nullptr keeps the value in the object's bag only.
     std::function<void(Object&, const Value&)> set;
 };
@@ -254,6 +256,10 @@ public:
 
     // A property whose value the object keeps without further effect.
     ClassBuilder& Kept(std::string name, Type type);
+
+    // A property that holds an object or an array, listed with its declared type's
+    // name; no stored value can carry one, so SetProperties refuses it.
+    ClassBuilder& Held(std::string name, std::string typeName);
 
     // A property applied through a setter of the class.
     template <class C, class V>

@@ -67,7 +67,7 @@ public:
     bool FileAboutVantrope_Action();
     void SetWindowsDTR();
     void ReadNewCounts();
-    // Virtual, like every slot of the operation table: tests watch these hand-offs.
+    // Virtual so that tests can watch the tick hand its count on to the tubes and the clicks.
     virtual void SetNixies(Integer count);
     virtual void PlayClickSound(Integer count);
 

@@ -1,5 +1,6 @@
 // The run time: class tables, casts, stored properties, event binding, the
 // main-thread rule, nil references and text.
+#include "framework/application.h"
 #include "framework/menu.h"
 #include "framework/timer.h"
 #include "framework/window.h"
@@ -59,6 +60,15 @@ TEST(ClassTable, SubclassKeepsItsBaseOperationsThenAppends)
         EXPECT_EQ(own[i].name, base[i].name);
     EXPECT_EQ(own.back().name, "Event_Paint");
     EXPECT_EQ(fw::FindClass("NixieCanvas"), &NixieCanvas::Lookup());
+}
+
+TEST(ClassTable, TheInitialisersRegisterEveryFrameworkClass)
+{
+    fw::RuntimePerformInitializers();
+    for (const char* name : { "Object", "Application", "MenuItem", "MenuBar", "AppleMenuItem", "QuitMenuItem",
+             "Control", "RectControl", "TextControl", "Label", "PopupMenu", "CheckBox", "Canvas", "Window",
+             "Timer", "SerialPort", "_SystemClass", "Serial", "Picture", "FolderItem", "Sound" })
+        EXPECT_NE(fw::FindClass(name), nullptr) << name;
 }
 
 TEST(StoredProperties, ReachFrameworkAndProgramPropertiesByName)
