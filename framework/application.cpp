@@ -91,12 +91,11 @@ void RuntimeInit(int argc, char** argv)
 
 void RuntimePerformInitializers(std::initializer_list<void (*)()> programInitializers)
 {
-    for (const ClassInfo& (*lookup)() :
-        { &Object::Lookup, &Application::Lookup, &MenuItem::Lookup, &MenuBar::Lookup, &AppleMenuItem::Lookup,
-            &QuitMenuItem::Lookup, &Control::Lookup, &RectControl::Lookup, &TextControl::Lookup,
-            &Label::Lookup, &PopupMenu::Lookup, &CheckBox::Lookup, &Canvas::Lookup, &Window::Lookup,
-            &Timer::Lookup, &SerialPort::Lookup, &SystemClass::Lookup, &Serial::Lookup, &Picture::Lookup,
-            &FolderItem::Lookup, &Sound::Lookup })
+    for (const ClassInfo& (*lookup)() : { &Object::Lookup, &Application::Lookup, &MenuItem::Lookup,
+             &MenuBar::Lookup, &AppleMenuItem::Lookup, &QuitMenuItem::Lookup, &Control::Lookup,
+             &RectControl::Lookup, &TextControl::Lookup, &Label::Lookup, &PopupMenu::Lookup,
+             &CheckBox::Lookup, &Canvas::Lookup, &Window::Lookup, &Timer::Lookup, &SerialPort::Lookup,
+             &SystemClass::Lookup, &Serial::Lookup, &Picture::Lookup, &FolderItem::Lookup, &Sound::Lookup })
         lookup();
     for (void (*initializer)() : programInitializers)
         initializer();

@@ -64,9 +64,9 @@ TEST(Window1Class, ClassTableListsTheSixOwnPropertiesWithTheirTypes)
     std::vector<std::pair<std::string, std::string>> listed;
     for (const fw::PropertyEntry& p : Window1::Lookup().properties)
         listed.emplace_back(p.name, p.typeName);
-    const std::vector<std::pair<std::string, std::string>> declared = { { "Serial1", "MySerial" },
-        { "ourSerialPort", "Integer" }, { "secondcountsindex", "Integer" }, { "counts", "Integer()" },
-        { "ignoreCountsTimer", "Integer" }, { "tempCountsSum", "Integer" } };
+    const std::vector<std::pair<std::string, std::string>> declared
+        = { { "Serial1", "MySerial" }, { "ourSerialPort", "Integer" }, { "secondcountsindex", "Integer" },
+              { "counts", "Integer()" }, { "ignoreCountsTimer", "Integer" }, { "tempCountsSum", "Integer" } };
     EXPECT_EQ(listed, declared);
 }
 

@@ -205,9 +205,8 @@ TEST(CPMLabel, ShowsEveryDigitOfEveryCountWhollyInsideTheLabel)
     EXPECT_GT(four.box.height(), 40) << "four digits keep the full size";
     Ink previous;
     std::size_t previousDigits = 0;
-    for (Integer count :
-        { Integer { 0 }, Integer { 9999 }, Integer { 10000 }, Integer { 99999 }, Integer { 345600 },
-            Integer { 1048576 }, std::numeric_limits<Integer>::max() }) {
+    for (Integer count : { Integer { 0 }, Integer { 9999 }, Integer { 10000 }, Integer { 99999 },
+             Integer { 345600 }, Integer { 1048576 }, std::numeric_limits<Integer>::max() }) {
         const std::string text = std::to_string(count);
         SCOPED_TRACE(text);
         const Ink ink = show(count);
