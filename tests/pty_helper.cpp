@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -79,6 +80,12 @@ termios Pty::Attributes() const
 long Pty::Speed() const
 {
     return DeviceSpeed(slave_);
+}
+
+int Pty::Pending() const
+{
+    int n = 0;
+    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : -1;
 }
 
 int Pty::OpenDescriptors() const

@@ -33,6 +33,8 @@ public:
     termios Attributes() const;
     // The device's speed in bit/s, also for rates without a B constant.
     long Speed() const;
+    // Bytes that reached the device and that no reader has taken yet.
+    int Pending() const;
     // How many descriptors of this process have the device open, the test's own included.
     int OpenDescriptors() const;
 
