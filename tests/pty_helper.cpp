@@ -148,6 +148,17 @@ ScopedPortList::~ScopedPortList()
     fw::SetSerialPortProvider(std::move(previous_));
 }
 
+ScopedControlLines::ScopedControlLines()
+{
+    previous_ = fw::SetControlLineRecorder(
+        [this](fw::ControlLine line, bool raised) { calls.emplace_back(line, raised); });
+}
+
+ScopedControlLines::~ScopedControlLines()
+{
+    fw::SetControlLineRecorder(std::move(previous_));
+}
+
 void Pump(int milliseconds)
 {
     QEventLoop loop;

@@ -70,6 +70,19 @@ private:
     fw::SerialPortProvider previous_;
 };
 
+// Makes DTR and RTS succeed on every open connection for the test's lifetime, as on
+// a port that has both lines, and records each call in order.
+class ScopedControlLines {
+public:
+    using Call = std::pair<fw::ControlLine, bool>; // the line, raised
+    ScopedControlLines();
+    ~ScopedControlLines();
+    std::vector<Call> calls;
+
+private:
+    fw::ControlLineRecorder previous_;
+};
+
 // Runs the event loop for that long.
 void Pump(int milliseconds);
 // Runs the event loop until the condition holds or the time is up; gives the condition.

@@ -15,6 +15,7 @@ using testing_support::AllByteValues;
 using testing_support::Pty;
 using testing_support::Pump;
 using testing_support::PumpUntil;
+using testing_support::ScopedControlLines;
 using testing_support::ScopedPortList;
 
 namespace {
@@ -223,22 +224,19 @@ TEST(SerialSettings, ControlLinesAPtyCannotTakeAreReportedOnceEachAndTheLineGoes
 
 TEST(SerialSettings, ARecorderTakesTheControlLinesOfAnOpenConnectionOnly)
 {
-    using Line = std::pair<fw::ControlLine, bool>;
-    std::vector<Line> lines;
-    fw::ControlLineRecorder previous = fw::SetControlLineRecorder(
-        [&](fw::ControlLine line, bool raised) { lines.emplace_back(line, raised); });
+    using Calls = std::vector<ScopedControlLines::Call>;
+    ScopedControlLines lines;
     Pty pty;
     auto serial = fw::New<RecordingSerial>();
     serial->SetDataTerminalReady(true);
     serial->SetRequestToSend(false);
-    EXPECT_EQ(lines, std::vector<Line> {}) << "an unopened connection keeps them for the opening";
+    EXPECT_EQ(lines.calls, Calls {}) << "an unopened connection keeps them for the opening";
     serial->SetSerialPort(pty.Port());
     ASSERT_TRUE(serial->Open());
     serial->SetRequestToSend(true);
-    fw::SetControlLineRecorder(previous);
-    EXPECT_EQ(lines,
-        (std::vector<Line> { { fw::ControlLine::DataTerminalReady, true },
-            { fw::ControlLine::RequestToSend, false }, { fw::ControlLine::RequestToSend, true } }));
+    EXPECT_EQ(lines.calls,
+        (Calls { { fw::ControlLine::DataTerminalReady, true }, { fw::ControlLine::RequestToSend, false },
+            { fw::ControlLine::RequestToSend, true } }));
     EXPECT_EQ(serial->errors, Codes {});
 }
 
