@@ -17,7 +17,6 @@
 namespace {
 
 constexpr std::int64_t nsPerSecond = 1'000'000'000;
-constexpr std::int64_t paceNs = PtyFeeder::paceMilliseconds * nsPerSecond / 1000;
 // The most the child offers the kernel in one write.
 constexpr std::size_t largestWrite = 64 * 1024;
 
@@ -42,8 +41,9 @@ void SleepUntil(std::int64_t ns)
 // Writes on schedule: by each pace tick every byte due so far is offered; while
 // the kernel has no room, the child waits for it until the next tick. Bytes that
 // do not fit are offered again later, so the pace never runs ahead of the rate.
-PtyFeeder::Outcome Feed(int master, double bytesPerSecond, int seconds)
+PtyFeeder::Outcome Feed(int master, double bytesPerSecond, int seconds, int paceMilliseconds)
 {
+    const std::int64_t paceNs = paceMilliseconds * nsPerSecond / 1000;
     // Every byte value, so that a line setting that ate or changed one would show.
     std::vector<char> pattern(largestWrite + 256);
     for (std::size_t i = 0; i < pattern.size(); ++i)
@@ -86,7 +86,7 @@ PtyFeeder::Outcome Feed(int master, double bytesPerSecond, int seconds)
 
 } // namespace
 
-PtyFeeder::PtyFeeder(double bytesPerSecond, int seconds)
+PtyFeeder::PtyFeeder(double bytesPerSecond, int seconds, int paceMilliseconds)
 {
     int master = -1;
     char name[PATH_MAX] = {};
@@ -108,7 +108,7 @@ PtyFeeder::PtyFeeder(double bytesPerSecond, int seconds)
         if (::read(go[0], &start, 1) != 1)
             _exit(0);
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        const Outcome outcome = Feed(master, bytesPerSecond, seconds);
+        const Outcome outcome = Feed(master, bytesPerSecond, seconds, paceMilliseconds);
         const bool reported
             = ::write(done[1], &outcome, sizeof outcome) == static_cast<ssize_t>(sizeof outcome);
         // The far end stays until the benchmark ends: closing it would hang the line up

@@ -3,7 +3,7 @@
 //
 // The child is forked when the object is made, before the run time starts any
 // thread, and waits until Start. It then writes `bytesPerSecond` for `seconds`,
-// a chunk every few milliseconds, reports how many bytes the kernel took and
+// a chunk every `paceMilliseconds`, reports how many bytes the kernel took and
 // holds the master open until the object goes.
 #pragma once
 
@@ -15,11 +15,12 @@
 
 class PtyFeeder {
 public:
-    // How often the child writes: about as often as a USB serial adapter hands the
-    // host a packet, so that at the line's own rate a write is a packet's worth.
-    static constexpr int paceMilliseconds = 10;
+    // How often the child writes by default: about as often as a USB serial adapter
+    // hands the host a packet at a low count rate; at a high one it does so every
+    // 1 ms frame.
+    static constexpr int defaultPaceMilliseconds = 10;
 
-    PtyFeeder(double bytesPerSecond, int seconds);
+    PtyFeeder(double bytesPerSecond, int seconds, int paceMilliseconds = defaultPaceMilliseconds);
     ~PtyFeeder();
     PtyFeeder(const PtyFeeder&) = delete;
     PtyFeeder& operator=(const PtyFeeder&) = delete;

@@ -1,11 +1,19 @@
 #include "framework/serial.h"
+#include "framework/serial_speed.h"
 
 #include <QCoreApplication>
-#include <QSerialPort>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
 
 #include <array>
-#include <optional>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 #include <utility>
 
 namespace fw {
@@ -14,37 +22,61 @@ namespace {
 
 constexpr std::array<Integer, 16> bitRates = { 300, 600, 1200, 1800, 2400, 3600, 4800, 7200, 9600, 14400,
     19200, 28800, 38400, 57600, 115200, 230400 };
+// The termios constant of each speed; 0 where there is none and termios2 sets it.
+constexpr std::array<speed_t, 16> speedConstants
+    = { B300, B600, B1200, B1800, B2400, 0, B4800, 0, B9600, 0, B19200, 0, B38400, B57600, B115200, B230400 };
 
-constexpr std::array<QSerialPort::DataBits, 4> dataBits
-    = { QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8 };
+constexpr std::array<tcflag_t, 4> dataBits = { CS5, CS6, CS7, CS8 };
+
+// Three quarters of a tty's 4 KiB input buffer: after a read that found this
+// much, the next tick might come too late for the kernel to hold it all.
+constexpr qsizetype backlogBytes = 3 * 1024;
 
 // What the call was matters: whatever the device says to a speed or a data-bits
 // setting means it refused the setting.
 enum class Step { LineSetting, Other };
 
-bool MeansPortLost(QSerialPort::SerialPortError error)
+// What the system says when the device has gone from under an open descriptor.
+bool MeansGone(int error)
 {
-    return error == QSerialPort::ReadError || error == QSerialPort::ResourceError
-        || error == QSerialPort::DeviceNotFoundError;
+    return error == EIO || error == ENXIO || error == ENODEV || error == ENOENT || error == EBADF;
 }
 
-Integer CodeFor(Step step, QSerialPort::SerialPortError error, bool open)
+Integer CodeFor(Step step, int error, bool open)
 {
-    if (open && MeansPortLost(error))
+    if (open && MeansGone(error))
         return Serial::PortLost;
     switch (error) {
-    case QSerialPort::PermissionError:
+    case EACCES:
+    case EPERM:
+    case EBUSY:
         return Serial::AccessDenied;
-    case QSerialPort::DeviceNotFoundError:
+    case ENOENT:
+    case ENODEV:
         return Serial::PortNotFound;
     default:
         break;
     }
     if (step == Step::LineSetting)
         return Serial::InvalidOptions;
-    if (error == QSerialPort::UnsupportedOperationError)
+    if (error == ENOTTY || error == EINVAL)
         return Serial::UnsupportedOperation;
     return Serial::OtherError;
+}
+
+// The device's lock file, named and placed as Qt SerialPort places its own
+// ("/var/lock/LCK..pts_3"), so that programs built on it see this one's locks
+// and the other way round. Empty when no folder for it can be written.
+QString LockPath(const QString& device)
+{
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* dir : { "/var/lock", "/run/lock", "/tmp" }) {
+        const QFileInfo folder(QString::fromLatin1(dir));
+        if (folder.isDir() && folder.isReadable() && folder.isWritable())
+            return folder.filePath() + QLatin1String("/LCK..") + name;
+    }
+    return {};
 }
 
 QString ToQString(const String& s)
@@ -79,39 +111,157 @@ std::vector<Ref<SerialPort>> SystemPorts()
     return ports;
 }
 
+ControlLineRecorder& Recorder()
+{
+    static ControlLineRecorder recorder;
+    return recorder;
+}
+
 } // namespace
 
-// Qt reports errors through a signal, from inside its own calls and from the
-// event loop. The signal only notes the first error; the layer raises Error
-// afterwards, from its own frame, so that no program code runs (or throws)
-// inside Qt and a handler may even let the object go.
+// The device side of a connection: its descriptor and lock, the bytes taken from
+// it and not yet read, and two notifiers. One watches for the device hanging up
+// and stays on while the port is open; it does not wake for arriving bytes. The
+// other wakes for every arrival and is on only while the input backs up.
 struct Serial::Impl {
     explicit Impl(Serial& o)
         : owner(o)
     {
-        QObject::connect(&port, &QSerialPort::errorOccurred, &port,
-            [this](QSerialPort::SerialPortError error) { Noted(error); });
+        QObject::connect(&hangUp, &QSocketNotifier::activated, [this] {
+            if (fd >= 0 && (!TakeWaiting() || HungUp()))
+                Lost();
+        });
+        QObject::connect(&arrivals, &QSocketNotifier::activated, [this] {
+            if (fd >= 0 && !TakeWaiting())
+                Lost();
+        });
     }
-    ~Impl() { QObject::disconnect(&port, nullptr, nullptr, nullptr); }
+    ~Impl() { Shut(); }
 
-    void Noted(QSerialPort::SerialPortError error)
+    bool IsOpen() const { return fd >= 0; }
+
+    // Opens and sets up the device; the code of what failed, or NoError.
+    Integer OpenDevice(const QString& path, Integer baud, Integer bits)
     {
-        // After a loss Qt repeats the error at every turn of the loop until the port
-        // closes; the first one is kept and the port is closed when it is raised.
-        if (error == QSerialPort::NoError || pending)
+        const QString lockPath = LockPath(path);
+        if (lockPath.isEmpty())
+            return Serial::AccessDenied;
+        auto deviceLock = std::make_unique<QLockFile>(lockPath);
+        // A lock stays the holder's as long as it runs, however long that is.
+        deviceLock->setStaleLockTime(0);
+        if (!deviceLock->tryLock(0))
+            return Serial::AccessDenied;
+        const int opened = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (opened < 0)
+            return CodeFor(Step::Other, errno, false);
+        // Root is not kept out by TIOCEXCL; the lock file keeps out everyone.
+        ::ioctl(opened, TIOCEXCL);
+        if (::tcgetattr(opened, &saved) != 0) {
+            const int error = errno;
+            ::close(opened);
+            return CodeFor(Step::Other, error, false);
+        }
+        termios t = saved;
+        ::cfmakeraw(&t);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARENB | CSIZE);
+        t.c_cflag |= dataBits[static_cast<std::size_t>(bits)];
+        t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        // With VMIN 1 a read of an empty line fails with EAGAIN, so that 0 means end of file.
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        fd = opened;
+        if (::tcsetattr(fd, TCSANOW, &t) != 0 || !ApplySpeed(baud)) {
+            const int error = errno;
+            ::close(std::exchange(fd, -1));
+            return CodeFor(Step::Other, error, false);
+        }
+        lock = std::move(deviceLock);
+        watching = false;
+        if (QCoreApplication::instance()) {
+            hangUp.setSocket(fd);
+            hangUp.setEnabled(true);
+            arrivals.setSocket(fd);
+        }
+        return Serial::NoError;
+    }
+
+    // Closes the device, keeping the bytes taken from it. `gone`: the device is
+    // no more, so its settings are not put back.
+    void Shut(bool gone = false)
+    {
+        if (fd < 0)
             return;
-        pending = error;
-        if (inCall == 0 && !queued)
-            Queue();
+        hangUp.setEnabled(false);
+        arrivals.setEnabled(false);
+        if (!gone) {
+            ::tcsetattr(fd, TCSANOW, &saved);
+            ::ioctl(fd, TIOCNXCL);
+        }
+        ::close(std::exchange(fd, -1));
+        lock.reset();
     }
 
-    // An error met while the port sat open: raised from the event loop.
-    void Queue()
+    bool ApplySpeed(Integer baud)
     {
+        const auto index = static_cast<std::size_t>(baud);
+        if (speedConstants[index] == 0)
+            return serial_speed::SetAnySpeed(fd, static_cast<unsigned>(bitRates[index]));
+        termios t {};
+        return ::tcgetattr(fd, &t) == 0 && ::cfsetispeed(&t, speedConstants[index]) == 0
+            && ::cfsetospeed(&t, speedConstants[index]) == 0 && ::tcsetattr(fd, TCSANOW, &t) == 0;
+    }
+
+    // Takes every byte the device holds; false when the device has gone (end of
+    // file, or an error other than an empty line).
+    bool TakeWaiting()
+    {
+        char chunk[16 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n > 0)
+                received.append(chunk, static_cast<qsizetype>(n));
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                return n < 0 && errno == EAGAIN;
+        }
+    }
+
+    // Whether the device says it hung up or failed, without waiting.
+    bool HungUp() const
+    {
+        pollfd p { fd, 0, 0 };
+        return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+    }
+
+    // The program's read: takes the bytes waiting and decides whether to take
+    // the next ones as they come. False when the device has gone.
+    bool TakeForRead()
+    {
+        if (!TakeWaiting())
+            return false;
+        Watch(received.size() >= backlogBytes);
+        return true;
+    }
+
+    void Watch(bool on)
+    {
+        if (on == watching || !QCoreApplication::instance())
+            return;
+        watching = on;
+        arrivals.setEnabled(on);
+    }
+
+    // The device went away outside a call of the program: closed now, so that a
+    // dead descriptor does not keep the loop busy, and reported from the event loop.
+    void Lost()
+    {
+        Shut(true);
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return;
-        queued = true;
+        lossPending = true;
         std::weak_ptr<Object> self = owner.weak_from_this();
         std::weak_ptr<void> guard = alive;
         Impl* impl = this;
@@ -120,50 +270,23 @@ struct Serial::Impl {
             [self, guard, impl] {
                 // Keeps the object alive while its handler runs, if it is counted.
                 std::shared_ptr<Object> keep = self.lock();
-                if (guard.expired())
+                if (guard.expired() || !std::exchange(impl->lossPending, false))
                     return;
-                impl->queued = false;
-                Dispatch([impl] { impl->Deliver(Step::Other); });
+                Dispatch([impl] { impl->owner.ReportError(Serial::PortLost); });
             },
             Qt::QueuedConnection);
     }
 
-    // Raises Error for the error noted, if any.
-    void Deliver(Step step)
-    {
-        if (!pending)
-            return;
-        const QSerialPort::SerialPortError error = *std::exchange(pending, std::nullopt);
-        const Integer code = CodeFor(step, error, port.isOpen());
-        if (code == PortLost) {
-            // What arrived before the loss still counts; a dead descriptor would keep the loop busy.
-            Call call(*this);
-            kept += port.readAll();
-            port.close();
-        }
-        pending.reset(); // whatever closing a dead port says is no news
-        port.clearError();
-        owner.ReportError(code);
-    }
-
-    // Marks a call into Qt whose errors the caller raises itself once Qt returns.
-    struct Call {
-        explicit Call(Impl& i)
-            : impl(i)
-        {
-            ++impl.inCall;
-        }
-        ~Call() { --impl.inCall; }
-        Impl& impl;
-    };
-
     Serial& owner;
-    std::optional<QSerialPort::SerialPortError> pending;
-    int inCall = 0;
-    bool queued = false;
-    QByteArray kept; // received before the port was lost, not yet read
+    int fd = -1;
+    termios saved {}; // the device's settings before the opening, put back at closing
+    std::unique_ptr<QLockFile> lock;
+    QByteArray received; // taken from the device, not yet read
+    bool watching = false; // the arrivals notifier is on
+    bool lossPending = false; // a loss is closed and not yet reported
     std::shared_ptr<void> alive = std::make_shared<int>(0);
-    QSerialPort port; // last, so that it goes first
+    QSocketNotifier hangUp { QSocketNotifier::Exception };
+    QSocketNotifier arrivals { QSocketNotifier::Read };
 };
 
 const ClassInfo& SerialPort::Lookup()
@@ -256,32 +379,20 @@ bool Serial::Open()
 {
     if (IsOpen())
         return true;
+    // An Error handler may let this object go before Open returns.
+    std::shared_ptr<Object> keep = weak_from_this().lock();
     Impl& impl = *impl_;
-    impl.pending.reset();
-    impl.kept.clear();
+    impl.lossPending = false;
+    impl.received.clear();
     if (!port_ || port_->Path().IsEmpty()) {
         ReportError(PortNotFound);
         return false;
     }
-    QSerialPort& port = impl.port;
-    port.setPortName(ToQString(port_->Path()));
-    port.setBaudRate(static_cast<qint32>(BitsPerSecond(baud_)));
-    port.setDataBits(dataBits[static_cast<std::size_t>(bits_)]);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    bool opened = false;
-    {
-        Impl::Call call(impl);
-        opened = port.open(QIODevice::ReadWrite);
-    }
-    if (!opened) {
-        if (!impl.pending)
-            impl.pending = QSerialPort::UnknownError;
-        impl.Deliver(Step::Other);
+    const Integer code = impl.OpenDevice(ToQString(port_->Path()), baud_, bits_);
+    if (code != NoError) {
+        ReportError(code);
         return false;
     }
-    impl.Deliver(Step::Other);
     if (dtrSet_)
         SetDataTerminalReady(dtr_);
     if (rtsSet_)
@@ -291,38 +402,32 @@ bool Serial::Open()
 
 void Serial::Close()
 {
-    Impl& impl = *impl_;
-    if (impl.port.isOpen()) {
-        Impl::Call call(impl);
-        impl.port.close();
-    }
-    impl.pending.reset();
+    impl_->Shut();
+    impl_->lossPending = false;
 }
 
 bool Serial::IsOpen() const
 {
-    return impl_->port.isOpen();
+    return impl_->IsOpen();
+}
+
+void Serial::Failed(bool settingLine)
+{
+    const Integer code = CodeFor(settingLine ? Step::LineSetting : Step::Other, errno, true);
+    if (code == PortLost)
+        impl_->Shut(true);
+    ReportError(code);
 }
 
 void Serial::SetBaud(Integer code)
 {
-    const Integer rate = BitsPerSecond(code);
-    if (rate == 0) {
+    if (BitsPerSecond(code) == 0) {
         ReportError(InvalidOptions);
         return;
     }
     baud_ = code;
-    Impl& impl = *impl_;
-    if (!IsOpen())
-        return;
-    bool applied = false;
-    {
-        Impl::Call call(impl);
-        applied = impl.port.setBaudRate(static_cast<qint32>(rate));
-    }
-    if (!applied && !impl.pending)
-        impl.pending = QSerialPort::UnknownError;
-    impl.Deliver(Step::LineSetting);
+    if (IsOpen() && !impl_->ApplySpeed(code))
+        Failed(true);
 }
 
 void Serial::SetBits(Integer code)
@@ -332,85 +437,87 @@ void Serial::SetBits(Integer code)
         return;
     }
     bits_ = code;
-    Impl& impl = *impl_;
     if (!IsOpen())
         return;
-    bool applied = false;
-    {
-        Impl::Call call(impl);
-        applied = impl.port.setDataBits(dataBits[static_cast<std::size_t>(code)]);
+    const int fd = impl_->fd;
+    termios t {};
+    bool applied = ::tcgetattr(fd, &t) == 0;
+    if (applied) {
+        t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | dataBits[static_cast<std::size_t>(code)];
+        applied = ::tcsetattr(fd, TCSANOW, &t) == 0;
     }
-    if (!applied && !impl.pending)
-        impl.pending = QSerialPort::UnknownError;
-    impl.Deliver(Step::LineSetting);
+    if (!applied)
+        Failed(true);
+}
+
+void Serial::SetControlLine(ControlLine line, bool raised)
+{
+    if (!IsOpen())
+        return;
+    if (Recorder()) {
+        Recorder()(line, raised);
+        return;
+    }
+    int bit = line == ControlLine::DataTerminalReady ? TIOCM_DTR : TIOCM_RTS;
+    if (::ioctl(impl_->fd, raised ? TIOCMBIS : TIOCMBIC, &bit) != 0)
+        Failed(false);
 }
 
 void Serial::SetDataTerminalReady(bool raised)
 {
     dtr_ = raised;
     dtrSet_ = true;
-    Impl& impl = *impl_;
-    if (!IsOpen())
-        return;
-    {
-        Impl::Call call(impl);
-        impl.port.setDataTerminalReady(raised);
-    }
-    impl.Deliver(Step::Other);
+    SetControlLine(ControlLine::DataTerminalReady, raised);
 }
 
 void Serial::SetRequestToSend(bool raised)
 {
     rts_ = raised;
     rtsSet_ = true;
-    Impl& impl = *impl_;
-    if (!IsOpen())
-        return;
-    {
-        Impl::Call call(impl);
-        impl.port.setRequestToSend(raised);
-    }
-    impl.Deliver(Step::Other);
+    SetControlLine(ControlLine::RequestToSend, raised);
 }
 
 void Serial::Reset()
 {
-    Impl& impl = *impl_;
     if (!IsOpen())
         return;
-    {
-        Impl::Call call(impl);
-        impl.port.clear(QSerialPort::AllDirections);
-    }
-    impl.Deliver(Step::Other);
+    impl_->received.clear();
+    if (::tcflush(impl_->fd, TCIOFLUSH) != 0)
+        Failed(false);
 }
 
 String Serial::ReadAll(Encoding encoding)
 {
     Impl& impl = *impl_;
-    QByteArray data = std::exchange(impl.kept, {});
-    if (!IsOpen())
-        return Received(data, encoding);
-    {
-        Impl::Call call(impl);
-        data += impl.port.readAll();
+    const bool lost = impl.IsOpen() && !impl.TakeForRead();
+    const QByteArray data = std::exchange(impl.received, {});
+    if (lost) {
+        // What arrived before the loss still counts; a handler may let this object go.
+        std::shared_ptr<Object> keep = weak_from_this().lock();
+        impl.Shut(true);
+        ReportError(PortLost);
     }
-    impl.Deliver(Step::Other);
-    return Received(data + std::exchange(impl.kept, {}), encoding);
+    return Received(data, encoding);
 }
 
 String Serial::LookAhead(Encoding encoding) const
 {
-    QSerialPort& port = impl_->port;
-    if (!port.isOpen())
-        return Received(impl_->kept, encoding);
-    return Received(impl_->kept + port.peek(port.bytesAvailable()), encoding);
+    Impl& impl = *impl_;
+    // The bytes move from the device into the layer, where the next read finds them.
+    if (impl.IsOpen() && !impl.TakeWaiting())
+        impl.Lost();
+    return Received(impl.received, encoding);
 }
 
 void Serial::ReportError(Integer code)
 {
     lastError_ = code;
     RaiseEvent("Error");
+}
+
+ControlLineRecorder SetControlLineRecorder(ControlLineRecorder recorder)
+{
+    return std::exchange(Recorder(), std::move(recorder));
 }
 
 } // namespace fw

@@ -1,32 +1,41 @@
-// Serial ports: the system's list of ports and serial connections, on Qt SerialPort.
+// Serial ports: the system's list of ports (Qt SerialPort's port list) and serial
+// connections, on the device's own descriptor and termios.
 //
-// Received bytes are buffered by the layer as they arrive, between the program's
-// reads, until ReadAll takes them; ReadAll on a connection that is not open gives
-// empty text, never a failure. The Error event is raised on the main thread with
+// Received bytes stay in the device's input buffer until the program reads them:
+// ReadAll and LookAhead take them from the device, so that the program wakes for
+// its own reads and not for every arrival. A tty holds about 4 KiB, under a second
+// of a 57600 bit/s line; while the input backs up (a read found 3 KiB or more),
+// the layer also takes bytes as they arrive, until a read finds less. ReadAll on a
+// connection that is not open gives what was taken before it closed, else empty
+// text, never a failure. The Error event is raised on the main thread with
 // LastErrorCode set: inside the call that met the error (Open, a setting, Reset,
-// ReadAll), before that call returns, or from the event loop for what happens
-// while the port is open and idle (the device going away).
+// ReadAll), before that call returns, or from the event loop for a device that
+// goes away while the port is open and not being read; a read finds it at once.
 //
 // Error codes (LastErrorCode), one Error event per condition:
 //
 //   code  name                   raised when
-//   0     None                   never raised: no error (Qt's NoError on opening and clearing is not one)
+//   0     None                   never raised: no error
 //   100   Access Denied          Open: the device may not be opened (permission), or another
-//                                connection, of this process or another, holds it locked
+//                                connection, of this process or another, holds it locked (a lock
+//                                file in /var/lock named as Qt SerialPort names it, and TIOCEXCL)
 //   101   Port Not Found         Open: no port was set, or the device does not exist
 //   102   Invalid Options        Baud or Bits set to a code outside the tables below (the setting
 //                                keeps its value), or the open device refused the speed or data bits
-//   103   Break Condition        not raised: Qt SerialPort 6 reports no break condition
-//   104   Framing Error          not raised: Qt SerialPort 6 reports no framing error
+//   103   Break Condition        not raised: the line is read raw, a break is a zero byte
+//   104   Framing Error          not raised: the line is read raw, a framing error is a zero byte
 //   105   Unsupported Operation  Open: the path is not a serial device (a regular file, /dev/null);
 //                                or, on an open port, a line operation the device cannot do (DTR
 //                                and RTS on a pseudo-terminal). The port stays open.
 //   106   Port Lost              while open: the device went away or stopped giving data (a USB
 //                                adapter unplugged, the far end of a pseudo-terminal closed). The
-//                                layer closes the port; the next ReadAll still gives what arrived
-//                                before, later ones are empty, and nothing more is reported for it.
+//                                layer closes the port; the ReadAll that found it, or else the
+//                                next one, still gives what the layer took before (a hang-up
+//                                throws away what the device held), later ones are empty, and
+//                                nothing more is reported for it.
 //                                Opening the device anew works once it is back.
-//   -1    Other                  anything else Qt reports (for instance a directory given as the port)
+//   -1    Other                  anything else the system reports (for instance a directory given as
+//                                the port)
 //
 // Speed codes (Baud), in bit/s; a new connection has code 8, 9600 bit/s:
 //
@@ -93,6 +102,14 @@ Ref<SystemClass> System();
 using SerialPortProvider = std::function<std::vector<Ref<SerialPort>>()>;
 SerialPortProvider SetSerialPortProvider(SerialPortProvider provider);
 
+// For tests only: while a recorder is set, raising or lowering DTR or RTS on an
+// open connection is handed to it instead of the device and succeeds, so that a
+// pseudo-terminal, which has neither line, stands in for a port that has both.
+// An empty recorder restores the device. Returns the recorder it replaces.
+enum class ControlLine { DataTerminalReady, RequestToSend };
+using ControlLineRecorder = std::function<void(ControlLine line, bool raised)>;
+ControlLineRecorder SetControlLineRecorder(ControlLineRecorder recorder);
+
 class Serial : public Object {
     FW_OBJECT(Serial)
 public:
@@ -135,7 +152,7 @@ public:
 
     // Every byte received and not yet read, as text without an encoding.
     virtual String ReadAll(Encoding encoding = Encoding::None);
-    // The same bytes, left in place for the next read.
+    // The same bytes, left in the layer for the next read.
     virtual String LookAhead(Encoding encoding = Encoding::None) const;
     Integer LastErrorCode() const { return lastError_; }
 
@@ -144,6 +161,10 @@ protected:
     void ReportError(Integer code);
 
 private:
+    void SetControlLine(ControlLine line, bool raised);
+    // Raises Error for the call that failed with errno; a device gone is closed first.
+    void Failed(bool settingLine);
+
     Ref<fw::SerialPort> port_;
     Integer baud_ = Baud9600, bits_ = Bits8;
     bool dtr_ = false, rts_ = false;

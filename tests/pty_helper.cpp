@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace testing_support {
@@ -81,6 +82,12 @@ long Pty::Speed() const
     return DeviceSpeed(slave_);
 }
 
+int Pty::Pending() const
+{
+    int n = 0;
+    return ::ioctl(slave_, FIONREAD, &n) == 0 ? n : -1;
+}
+
 int Pty::OpenDescriptors() const
 {
     int count = 0;
@@ -139,6 +146,17 @@ ScopedPortList::ScopedPortList(std::vector<fw::Ref<fw::SerialPort>> ports)
 ScopedPortList::~ScopedPortList()
 {
     fw::SetSerialPortProvider(std::move(previous_));
+}
+
+ScopedControlLines::ScopedControlLines()
+{
+    previous_ = fw::SetControlLineRecorder(
+        [this](fw::ControlLine line, bool raised) { calls.emplace_back(line, raised); });
+}
+
+ScopedControlLines::~ScopedControlLines()
+{
+    fw::SetControlLineRecorder(std::move(previous_));
 }
 
 void Pump(int milliseconds)

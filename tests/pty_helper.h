@@ -33,6 +33,8 @@ public:
     termios Attributes() const;
     // The device's speed in bit/s, also for rates without a B constant.
     long Speed() const;
+    // Bytes that reached the device and that no reader has taken yet.
+    int Pending() const;
     // How many descriptors of this process have the device open, the test's own included.
     int OpenDescriptors() const;
 
@@ -66,6 +68,19 @@ public:
 private:
     std::vector<fw::Ref<fw::SerialPort>> ports_;
     fw::SerialPortProvider previous_;
+};
+
+// Makes DTR and RTS succeed on every open connection for the test's lifetime, as on
+// a port that has both lines, and records each call in order.
+class ScopedControlLines {
+public:
+    using Call = std::pair<fw::ControlLine, bool>; // the line, raised
+    ScopedControlLines();
+    ~ScopedControlLines();
+    std::vector<Call> calls;
+
+private:
+    fw::ControlLineRecorder previous_;
 };
 
 // Runs the event loop for that long.

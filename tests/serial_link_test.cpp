@@ -22,6 +22,7 @@ using testing_support::PortLink;
 using testing_support::Pty;
 using testing_support::Pump;
 using testing_support::PumpUntil;
+using testing_support::ScopedControlLines;
 using testing_support::ScopedPortList;
 
 extern char** environ;
@@ -315,6 +316,27 @@ TEST_F(SerialLink, OpeningAPtySetsTheCountersLineUp)
     EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B57600));
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+}
+
+// On a port with DTR and RTS nothing overwrites the line the opening writes.
+TEST_F(SerialLink, OpeningAPortWithControlLinesRaisesDtrAndRtsAndTheErrorLineSaysNone)
+{
+    ScopedControlLines lines;
+    Pty& pty = NewPty();
+    list.Set({ pty.Port() });
+    BuildList();
+    Popup()->SetListIndex(1);
+
+    EXPECT_EQ(lines.calls,
+        (std::vector<ScopedControlLines::Call> {
+            { fw::ControlLine::DataTerminalReady, true }, { fw::ControlLine::RequestToSend, true } }));
+    EXPECT_EQ(Text(w->StaticSerialError()), "Serial Port Error: None");
+    EXPECT_EQ(Text(w->StaticStatus()), "Open");
+    EXPECT_EQ(Text(w->StaticPortName()), "Port Name: " + pty.Name());
+    EXPECT_EQ(w->ignoreCountsTimer, 40);
+    EXPECT_EQ(pty.Speed(), 57600);
+    EXPECT_EQ(pty.Attributes().c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(boxes, Rows {});
 }
 
 TEST_F(SerialLink, CountsEveryByteAfterTheFortyDroppedTicks)

@@ -15,6 +15,7 @@ using testing_support::AllByteValues;
 using testing_support::Pty;
 using testing_support::Pump;
 using testing_support::PumpUntil;
+using testing_support::ScopedControlLines;
 using testing_support::ScopedPortList;
 
 namespace {
@@ -221,6 +222,24 @@ TEST(SerialSettings, ControlLinesAPtyCannotTakeAreReportedOnceEachAndTheLineGoes
     EXPECT_EQ(serial->errors.size(), 2u);
 }
 
+TEST(SerialSettings, ARecorderTakesTheControlLinesOfAnOpenConnectionOnly)
+{
+    using Calls = std::vector<ScopedControlLines::Call>;
+    ScopedControlLines lines;
+    Pty pty;
+    auto serial = fw::New<RecordingSerial>();
+    serial->SetDataTerminalReady(true);
+    serial->SetRequestToSend(false);
+    EXPECT_EQ(lines.calls, Calls {}) << "an unopened connection keeps them for the opening";
+    serial->SetSerialPort(pty.Port());
+    ASSERT_TRUE(serial->Open());
+    serial->SetRequestToSend(true);
+    EXPECT_EQ(lines.calls,
+        (Calls { { fw::ControlLine::DataTerminalReady, true }, { fw::ControlLine::RequestToSend, false },
+            { fw::ControlLine::RequestToSend, true } }));
+    EXPECT_EQ(serial->errors, Codes {});
+}
+
 // ---- Reading ----------------------------------------------------------------
 
 TEST(SerialRead, GivesEveryByteValueOnceBufferedBetweenReads)
@@ -241,6 +260,40 @@ TEST(SerialRead, GivesEveryByteValueOnceBufferedBetweenReads)
     EXPECT_EQ(fw::Len(read), static_cast<std::int64_t>(sent.size()));
     EXPECT_EQ(Bytes(read), sent);
     EXPECT_EQ(Bytes(serial->ReadAll()), "") << "what was read is gone";
+    EXPECT_EQ(serial->errors, Codes {});
+}
+
+TEST(SerialRead, BytesWaitInTheDeviceUntilTheProgramReadsThem)
+{
+    Pty pty;
+    auto serial = OpenOn(pty);
+    pty.Write(std::string(100, 'p'));
+    Pump(100); // a layer that took bytes as they arrive would have them by now
+    EXPECT_EQ(pty.Pending(), 100);
+    EXPECT_EQ(Bytes(serial->ReadAll()), std::string(100, 'p'));
+    EXPECT_EQ(pty.Pending(), 0);
+    EXPECT_EQ(serial->errors, Codes {});
+}
+
+TEST(SerialRead, ABacklogIsTakenAsItArrivesUntilAReadFindsTheLineBackToItsPace)
+{
+    Pty pty;
+    auto serial = OpenOn(pty);
+    // Nearly a tty's whole input buffer between two reads: the next burst could overrun it.
+    const std::string backlog = AllByteValues(15);
+    pty.Write(backlog);
+    ASSERT_TRUE(PumpUntil([&] { return pty.Pending() == static_cast<int>(backlog.size()); }));
+    EXPECT_EQ(Bytes(serial->ReadAll()), backlog);
+
+    pty.Write("burst");
+    Pump(100);
+    EXPECT_EQ(pty.Pending(), 0) << "taken from the device as it came";
+    EXPECT_EQ(Bytes(serial->ReadAll()), "burst");
+
+    pty.Write("calm");
+    Pump(100);
+    EXPECT_EQ(pty.Pending(), 4) << "a read that found little stops the watching";
+    EXPECT_EQ(Bytes(serial->ReadAll()), "calm");
     EXPECT_EQ(serial->errors, Codes {});
 }
 
@@ -286,6 +339,23 @@ TEST(SerialRead, APortWhoseFarEndClosesIsReportedOnceAndClosed)
     ASSERT_TRUE(PumpUntil([&] { return serial->LookAhead().Bytes().size() == 1; }));
     EXPECT_EQ(Bytes(serial->ReadAll()), "x");
     EXPECT_EQ(serial->errors, Codes { fw::Serial::PortLost });
+}
+
+TEST(SerialRead, ALossFoundByAReadIsReportedInsideItOnceAndKeepsWhatWasTaken)
+{
+    Pty pty;
+    auto serial = OpenOn(pty);
+    pty.Write("abc");
+    ASSERT_TRUE(PumpUntil([&] { return serial->LookAhead().Bytes().size() == 3; }));
+
+    pty.CloseMaster();
+    EXPECT_EQ(Bytes(serial->ReadAll()), "abc");
+    EXPECT_EQ(serial->errors, Codes { fw::Serial::PortLost }) << "reported before the read returned";
+    EXPECT_FALSE(serial->IsOpen());
+    EXPECT_EQ(pty.OpenDescriptors(), 1);
+    Pump(300);
+    EXPECT_EQ(serial->errors, Codes { fw::Serial::PortLost }) << "and not again from the loop";
+    EXPECT_EQ(Bytes(serial->ReadAll()), "");
 }
 
 TEST(SerialRead, AnErrorHandlerMayReleaseTheLastReference)
