@@ -9,7 +9,7 @@ const fw::ClassInfo& App::Lookup()
             .Op("Event_Open")
             .Op("Constructor")
             .Hook("Open", [](fw::Object& o, fw::EventArgs&) { static_cast<class App&>(o).Event_Open(); })
-            .Kept("SleepDisableHandle", fw::Type::ObjectType)
+            .Held("SleepDisableHandle", "NSProcessInfoActivityPlugin")
             .Interface("_MacOSDistributedNotifications.iNotify")
             .Build());
     return info;

@@ -13,7 +13,8 @@ public:
     void Constructor();
     void Event_Open();
 
-    // The activity begun at Open, held for the whole run; nil until then.
+    // The activity begun at Open, held for the whole run; nil until then. Its
+    // inhibitor may arrive later, or never.
     fw::Ref<fw::NSProcessInfoActivityPlugin> SleepDisableHandle;
 };
 

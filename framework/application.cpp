@@ -228,6 +228,8 @@ void RuntimePerformFinalizers()
 
 int RuntimeExit()
 {
+    // An Inhibit call may still wait on a silent bus; the exit does not.
+    EndActivityCalls();
     ReleaseAllWindows();
     // Qt's objects must go while Qt still exists, not among the static destructors.
     QtApp().reset();

@@ -1,24 +1,254 @@
 #include "framework/process_info.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QDBusUnixFileDescriptor>
+#include <QString>
 
+#include <dbus/dbus.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 namespace fw {
 
+// Where the plugin's thread leaves the inhibitor for the handle; the two may end
+// in either order.
+struct InhibitorSlot {
+    std::mutex mutex;
+    int fd = -1;
+    bool pending = true;
+    bool released = false;
+};
+
 namespace {
 
-const QString login1Service = QStringLiteral("org.freedesktop.login1");
-// A live logind answers within milliseconds; a hung one must not freeze the start.
-constexpr int callTimeoutMs = 5000;
+// Where libdbus looks for the system bus when the environment names none.
+constexpr const char* defaultSystemBus = "unix:path=/var/run/dbus/system_bus_socket";
+// A live bus and logind answer within milliseconds; past this the call has failed.
+constexpr int callTimeoutMs = 25000;
 
-QString ToQString(const String& s)
+struct MessageUnref {
+    void operator()(DBusMessage* m) const { dbus_message_unref(m); }
+};
+using Message = std::unique_ptr<DBusMessage, MessageUnref>;
+
+// Frees the error's text at the end of the scope; nothing is reported from it.
+struct ScopedError {
+    DBusError error;
+    ScopedError() { dbus_error_init(&error); }
+    ~ScopedError() { dbus_error_free(&error); }
+    ScopedError(const ScopedError&) = delete;
+    ScopedError& operator=(const ScopedError&) = delete;
+};
+
+// True when a connection to the address might succeed: a Unix path that names no
+// socket cannot, anything else is only known by trying.
+bool MightReach(const std::string& address)
 {
-    return QString::fromUtf8(s.Bytes().data(), static_cast<qsizetype>(s.Bytes().size()));
+    ScopedError e;
+    DBusAddressEntry** entries = nullptr;
+    int count = 0;
+    if (!dbus_parse_address(address.c_str(), &entries, &count, &e.error))
+        return false;
+    bool reachable = false;
+    for (int i = 0; i < count && !reachable; ++i) {
+        const char* path = dbus_address_entry_get_value(entries[i], "path");
+        if (std::strcmp(dbus_address_entry_get_method(entries[i]), "unix") != 0 || !path) {
+            reachable = true;
+            continue;
+        }
+        struct stat st { };
+        reachable = ::stat(path, &st) == 0 && S_ISSOCK(st.st_mode);
+    }
+    dbus_address_entries_free(entries);
+    return reachable;
+}
+
+void Deliver(InhibitorSlot& slot, int fd)
+{
+    std::lock_guard lock(slot.mutex);
+    slot.pending = false;
+    if (slot.released) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    slot.fd = fd;
+}
+
+struct InhibitRequest {
+    std::string address;
+    std::string reason; // valid UTF-8, as libdbus demands
+    std::shared_ptr<InhibitorSlot> slot;
+};
+
+// The plugin's thread and the calls it makes, one request after the other, each on
+// a connection of its own.
+class ActivityCaller {
+public:
+    ActivityCaller() = default;
+    ActivityCaller(const ActivityCaller&) = delete;
+    ActivityCaller& operator=(const ActivityCaller&) = delete;
+    // Also at the process's exit, for a program that never ended its run time.
+    ~ActivityCaller() { End(); }
+
+    void Submit(InhibitRequest request)
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(request));
+        if (running_)
+            return;
+        // A thread that has stopped taking requests takes the lock no more.
+        if (thread_.joinable())
+            thread_.join();
+        try {
+            thread_ = std::thread(&ActivityCaller::Run, this);
+        } catch (const std::system_error&) {
+            // No thread to spare: the run goes on without an inhibitor.
+            Deliver(*queue_.back().slot, -1);
+            queue_.pop_back();
+            return;
+        }
+        running_ = true;
+    }
+
+    void End()
+    {
+        std::thread thread;
+        std::deque<InhibitRequest> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            ending_ = true;
+            // The blocked call sees its connection end and returns at once.
+            if (socket_ >= 0)
+                ::shutdown(socket_, SHUT_RDWR);
+            thread = std::move(thread_);
+            dropped.swap(queue_);
+        }
+        for (InhibitRequest& r : dropped)
+            Deliver(*r.slot, -1);
+        if (thread.joinable())
+            thread.join();
+        std::lock_guard lock(mutex_);
+        ending_ = false;
+        running_ = false;
+    }
+
+private:
+    void Run()
+    {
+        for (;;) {
+            InhibitRequest request;
+            {
+                std::lock_guard lock(mutex_);
+                if (ending_ || queue_.empty()) {
+                    running_ = false;
+                    return;
+                }
+                request = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            Deliver(*request.slot, Call(request));
+        }
+    }
+
+    // The inhibitor's descriptor, or -1 when anything on the way failed.
+    int Call(const InhibitRequest& request)
+    {
+        ScopedError e;
+        DBusConnection* connection = dbus_connection_open_private(request.address.c_str(), &e.error);
+        if (!connection)
+            return -1;
+        dbus_connection_set_exit_on_disconnect(connection, FALSE);
+        int fd = -1;
+        if (Publish(connection))
+            fd = HelloAndInhibit(connection, request.reason);
+        {
+            // Cleared before the close, so that End never shuts a reused descriptor.
+            std::lock_guard lock(mutex_);
+            socket_ = -1;
+        }
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+        return fd;
+    }
+
+    // Makes the connection's socket known to End; false when the run is ending.
+    bool Publish(DBusConnection* connection)
+    {
+        int s = -1;
+        if (!dbus_connection_get_socket(connection, &s))
+            s = -1;
+        std::lock_guard lock(mutex_);
+        if (ending_)
+            return false;
+        socket_ = s;
+        return true;
+    }
+
+    static int HelloAndInhibit(DBusConnection* connection, const std::string& reason)
+    {
+        // A bus takes no other call before Hello.
+        Message hello(
+            dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "Hello"));
+        if (!hello || !Reply(connection, hello.get()))
+            return -1;
+        if (!dbus_connection_can_send_type(connection, DBUS_TYPE_UNIX_FD))
+            return -1;
+        Message call(dbus_message_new_method_call("org.freedesktop.login1", "/org/freedesktop/login1",
+            "org.freedesktop.login1.Manager", "Inhibit"));
+        const char* what = "idle";
+        const char* who = "Vantrope";
+        const char* why = reason.c_str();
+        const char* mode = "block";
+        if (!call
+            || !dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &what, DBUS_TYPE_STRING, &who,
+                DBUS_TYPE_STRING, &why, DBUS_TYPE_STRING, &mode, DBUS_TYPE_INVALID))
+            return -1;
+        Message reply = Reply(connection, call.get());
+        if (!reply)
+            return -1;
+        ScopedError e;
+        int fd = -1;
+        if (!dbus_message_get_args(reply.get(), &e.error, DBUS_TYPE_UNIX_FD, &fd, DBUS_TYPE_INVALID))
+            return -1;
+        return fd;
+    }
+
+    // The method's reply; nil for an error reply, a timeout or a lost connection.
+    static Message Reply(DBusConnection* connection, DBusMessage* call)
+    {
+        ScopedError e;
+        return Message(dbus_connection_send_with_reply_and_block(connection, call, callTimeoutMs, &e.error));
+    }
+
+    std::mutex mutex_;
+    std::deque<InhibitRequest> queue_;
+    std::thread thread_;
+    bool running_ = false; // the thread takes requests
+    bool ending_ = false;
+    int socket_ = -1; // the socket of the connection in use
+};
+
+ActivityCaller& Caller()
+{
+    static ActivityCaller caller;
+    return caller;
+}
+
+// What libdbus accepts as a string: valid UTF-8 without NUL.
+std::string DBusText(const String& s)
+{
+    const std::string& bytes = s.Bytes();
+    std::string text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
+    return text.substr(0, text.find('\0'));
 }
 
 } // namespace
@@ -30,15 +260,38 @@ const ClassInfo& NSProcessInfoActivityPlugin::Lookup()
     return info;
 }
 
-NSProcessInfoActivityPlugin::NSProcessInfoActivityPlugin(int inhibitorFd)
-    : fd_(inhibitorFd)
+NSProcessInfoActivityPlugin::NSProcessInfoActivityPlugin() = default;
+
+NSProcessInfoActivityPlugin::NSProcessInfoActivityPlugin(std::shared_ptr<InhibitorSlot> slot)
+    : slot_(std::move(slot))
 {
 }
 
 NSProcessInfoActivityPlugin::~NSProcessInfoActivityPlugin()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (!slot_)
+        return;
+    std::lock_guard lock(slot_->mutex);
+    slot_->released = true;
+    if (slot_->fd >= 0)
+        ::close(slot_->fd);
+    slot_->fd = -1;
+}
+
+int NSProcessInfoActivityPlugin::InhibitorFd() const
+{
+    if (!slot_)
+        return -1;
+    std::lock_guard lock(slot_->mutex);
+    return slot_->fd;
+}
+
+bool NSProcessInfoActivityPlugin::Pending() const
+{
+    if (!slot_)
+        return false;
+    std::lock_guard lock(slot_->mutex);
+    return slot_->pending;
 }
 
 const ClassInfo& NSProcessInfoPlugin::Lookup()
@@ -50,38 +303,36 @@ const ClassInfo& NSProcessInfoPlugin::Lookup()
     return info;
 }
 
+NSProcessInfoPlugin::NSProcessInfoPlugin(std::string busAddress)
+    : busAddress_(std::move(busAddress))
+{
+}
+
 Ref<NSProcessInfoPlugin> NSProcessInfoPlugin::processInfo()
 {
-    // Qt's bus connections need the application object.
-    if (!QCoreApplication::instance())
+    static Ref<NSProcessInfoPlugin> shared;
+    if (shared)
+        return shared;
+    const char* given = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    std::string address = given && *given ? given : defaultSystemBus;
+    if (!MightReach(address))
         return nullptr;
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected() || !bus.interface())
-        return nullptr;
-    if (!(bus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
-        return nullptr;
-    if (!bus.interface()->isServiceRegistered(login1Service).value())
-        return nullptr;
-    return New<NSProcessInfoPlugin>();
+    shared = New<NSProcessInfoPlugin>(std::move(address));
+    return shared;
 }
 
 Ref<NSProcessInfoActivityPlugin> NSProcessInfoPlugin::beginActivity(Integer options, const String& reason)
 {
     if (!(options & (ActivityIdleSystemSleepDisabled | ActivityIdleDisplaySleepDisabled)))
         return New<NSProcessInfoActivityPlugin>();
-    QDBusMessage call
-        = QDBusMessage::createMethodCall(login1Service, QStringLiteral("/org/freedesktop/login1"),
-            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("idle") << QStringLiteral("Vantrope") << ToQString(reason)
-         << QStringLiteral("block");
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, callTimeoutMs);
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        throw RuntimeException("the system refused to stay awake: "
-            + (reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage()).toStdString());
-    QDBusUnixFileDescriptor fd = reply.arguments().value(0).value<QDBusUnixFileDescriptor>();
-    if (!fd.isValid())
-        throw RuntimeException("the system's inhibitor came without a file descriptor");
-    return New<NSProcessInfoActivityPlugin>(fd.takeFileDescriptor());
+    auto slot = std::make_shared<InhibitorSlot>();
+    Caller().Submit({ busAddress_, DBusText(reason), slot });
+    return New<NSProcessInfoActivityPlugin>(std::move(slot));
+}
+
+void EndActivityCalls()
+{
+    Caller().End();
 }
 
 } // namespace fw

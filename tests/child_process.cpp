@@ -5,12 +5,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -219,6 +223,79 @@ PrivateBus::~PrivateBus()
     daemon_.reset();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
+}
+
+void PrivateBus::End()
+{
+    daemon_.reset();
+}
+
+SilentBus::SilentBus()
+{
+    char dir[] = "/tmp/vantrope-silent-XXXXXX";
+    if (!::mkdtemp(dir))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    log_ = dir_ + "/bus.log";
+    const std::string path = dir_ + "/bus";
+    sockaddr_un where {};
+    where.sun_family = AF_UNIX;
+    if (path.size() >= sizeof where.sun_path)
+        throw std::runtime_error("the socket's path is too long");
+    std::memcpy(where.sun_path, path.c_str(), path.size() + 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0
+        || ::listen(listener, 16) != 0)
+        throw std::runtime_error("the silent bus's socket failed");
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
+    if (pid_ > 0) {
+        ::close(listener);
+        return;
+    }
+    // Never outlives the test.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const int log = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    auto note = [log](const char* line) { (void)!::write(log, line, std::strlen(line)); };
+    std::vector<pollfd> fds { { listener, POLLIN, 0 } };
+    for (;;) {
+        if (::poll(fds.data(), fds.size(), -1) < 0)
+            continue;
+        for (std::size_t i = fds.size(); i-- > 1;) {
+            if (!fds[i].revents)
+                continue;
+            // What the client writes is read and dropped; only its end is noted.
+            char buf[512];
+            if (::read(fds[i].fd, buf, sizeof buf) <= 0) {
+                note("closed\n");
+                ::close(fds[i].fd);
+                fds.erase(fds.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+        if (fds[0].revents & POLLIN) {
+            const int client = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                note("accepted\n");
+                fds.push_back({ client, POLLIN, 0 });
+            }
+        }
+    }
+}
+
+SilentBus::~SilentBus()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::string SilentBus::Log() const
+{
+    return ReadFile(log_);
 }
 
 Login1StandIn::Login1StandIn(const PrivateBus& bus, const std::string& mode)

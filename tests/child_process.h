@@ -62,6 +62,8 @@ public:
     const std::string& Address() const { return address_; }
     // A path in the bus's folder, for the test's files.
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // Ends the daemon, which drops every connection to it; a test's child may call it.
+    void End();
 
 private:
     std::string dir_;
@@ -69,7 +71,27 @@ private:
     std::unique_ptr<Process> daemon_;
 };
 
-// The stand-in for logind's Manager on `bus`: "grant" hands out an inhibitor, "refuse" denies it.
+// A socket in the place of a system bus that accepts every connection and never
+// answers. Its log has "accepted" for each connection and "closed" once the client
+// has closed it.
+class SilentBus {
+public:
+    SilentBus();
+    ~SilentBus();
+    SilentBus(const SilentBus&) = delete;
+    SilentBus& operator=(const SilentBus&) = delete;
+    std::string Address() const { return "unix:path=" + dir_ + "/bus"; }
+    std::string Log() const;
+    const std::string& LogPath() const { return log_; }
+
+private:
+    std::string dir_;
+    std::string log_;
+    pid_t pid_ = -1;
+};
+
+// The stand-in for logind's Manager on `bus`: "grant" hands out an inhibitor, "refuse" denies it,
+// "late" grants it three seconds after the call and "silent" never answers.
 // It logs each call to Log() and "released" once the inhibitor's descriptor is closed everywhere.
 class Login1StandIn {
 public:

@@ -2,7 +2,9 @@
 // with the write end of a pipe, logs every call, and logs "released" once every
 // holder of that descriptor has closed it.
 //
-//   login1_standin BUS-ADDRESS LOG-FILE grant|refuse
+//   login1_standin BUS-ADDRESS LOG-FILE grant|refuse|late|silent
+//
+// "late" grants three seconds after the call, "silent" never answers it.
 //
 // It prints "ready" once it owns org.freedesktop.login1.
 #include <QCoreApplication>
@@ -11,11 +13,13 @@
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -27,10 +31,14 @@ void Log(const QString& line)
     std::fflush(logFile);
 }
 
+enum class Mode { Grant, Refuse, Late, Silent };
+
+constexpr int lateMs = 3000;
+
 class Manager : public QDBusVirtualObject {
 public:
-    explicit Manager(bool refuse)
-        : refuse_(refuse)
+    explicit Manager(Mode mode)
+        : mode_(mode)
     {
     }
 
@@ -44,14 +52,29 @@ public:
         for (const QVariant& a : message.arguments())
             args << a.toString();
         Log(QStringLiteral("Inhibit ") + args.join(QLatin1Char('|')));
-        if (refuse_) {
+        switch (mode_) {
+        case Mode::Refuse:
             connection.send(
                 message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied")));
             return true;
+        case Mode::Silent:
+            return true;
+        case Mode::Late:
+            QTimer::singleShot(lateMs, this, [this, message, connection] { Grant(message, connection); });
+            return true;
+        case Mode::Grant:
+            break;
         }
+        Grant(message, connection);
+        return true;
+    }
+
+private:
+    void Grant(const QDBusMessage& message, const QDBusConnection& connection)
+    {
         int fds[2];
         if (::pipe(fds) != 0)
-            return false;
+            return;
         connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(fds[1]))));
         ::close(fds[1]);
         auto* watch = new QSocketNotifier(fds[0], QSocketNotifier::Read, this);
@@ -62,18 +85,29 @@ public:
                 watch->setEnabled(false);
             }
         });
-        return true;
     }
 
-private:
-    bool refuse_;
+    Mode mode_;
 };
+
+bool ParseMode(const char* name, Mode& mode)
+{
+    const std::pair<const char*, Mode> modes[] = { { "grant", Mode::Grant }, { "refuse", Mode::Refuse },
+        { "late", Mode::Late }, { "silent", Mode::Silent } };
+    for (const auto& [text, value] : modes)
+        if (std::strcmp(name, text) == 0) {
+            mode = value;
+            return true;
+        }
+    return false;
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 4)
+    Mode mode = Mode::Grant;
+    if (argc != 4 || !ParseMode(argv[3], mode))
         return 2;
     logFile = std::fopen(argv[2], "a");
     if (!logFile)
@@ -83,7 +117,7 @@ int main(int argc, char** argv)
         = QDBusConnection::connectToBus(QString::fromUtf8(argv[1]), QStringLiteral("standin"));
     if (!bus.isConnected())
         return 3;
-    Manager manager(std::strcmp(argv[3], "refuse") == 0);
+    Manager manager(mode);
     if (!bus.registerVirtualObject(
             QStringLiteral("/org/freedesktop/login1"), &manager, QDBusConnection::SingleNode)
         || !bus.registerService(QStringLiteral("org.freedesktop.login1")))
