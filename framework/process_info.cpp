@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -38,6 +39,10 @@ struct MessageUnref {
     void operator()(DBusMessage* m) const { dbus_message_unref(m); }
 };
 using Message = std::unique_ptr<DBusMessage, MessageUnref>;
+
+struct PendingUnref {
+    void operator()(DBusPendingCall* p) const { dbus_pending_call_unref(p); }
+};
 
 // Frees the error's text at the end of the scope; nothing is reported from it.
 struct ScopedError {
@@ -223,10 +228,30 @@ private:
     }
 
     // The method's reply; nil for an error reply, a timeout or a lost connection.
+    // libdbus's own blocking call waits without end while the bus has not yet
+    // authenticated the connection, so the deadline is kept here.
     static Message Reply(DBusConnection* connection, DBusMessage* call)
     {
-        ScopedError e;
-        return Message(dbus_connection_send_with_reply_and_block(connection, call, callTimeoutMs, &e.error));
+        DBusPendingCall* raw = nullptr;
+        if (!dbus_connection_send_with_reply(connection, call, &raw, callTimeoutMs) || !raw)
+            return nullptr;
+        const std::unique_ptr<DBusPendingCall, PendingUnref> pending(raw);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(callTimeoutMs);
+        while (!dbus_pending_call_get_completed(raw)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0 || !dbus_connection_read_write_dispatch(connection, static_cast<int>(left)))
+                break;
+        }
+        if (!dbus_pending_call_get_completed(raw)) {
+            dbus_pending_call_cancel(raw);
+            return nullptr;
+        }
+        Message reply(dbus_pending_call_steal_reply(raw));
+        if (!reply || dbus_message_get_type(reply.get()) != DBUS_MESSAGE_TYPE_METHOD_RETURN)
+            return nullptr;
+        return reply;
     }
 
     std::mutex mutex_;
