@@ -273,7 +273,9 @@ std::string DBusText(const String& s)
 {
     const std::string& bytes = s.Bytes();
     std::string text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
-    return text.substr(0, text.find('\0'));
+    text = text.substr(0, text.find('\0'));
+    // libdbus aborts the process on a string it does not take.
+    return dbus_validate_utf8(text.c_str(), nullptr) ? text : std::string();
 }
 
 } // namespace

@@ -186,6 +186,25 @@ INSTANTIATE_TEST_SUITE_P(Logind, NoInhibitor,
         RefusalCase { "Refuses", "refuse", "Inhibit idle|Vantrope|Sync running|block\n" }),
     [](const auto& row) { return std::string(row.param.label); });
 
+TEST(ProcessInfo, AReasonThatIsNotUtf8GoesOutMendedInsteadOfEndingTheProcess)
+{
+    PrivateBus bus;
+    Login1StandIn logind(bus, "grant");
+    ChildRun run = RunChild([&] {
+        StartOn(bus.Address());
+        Ref<fw::NSProcessInfoActivityPlugin> handle = fw::NSProcessInfoPlugin::processInfo()->beginActivity(
+            fw::ActivityUserInitiated, fw::String::FromBytes("Sync \xff running"));
+        Fact("settled", Settles(handle) ? "yes" : "no");
+        Fact("heldPipe", IsPipe(handle->InhibitorFd()) ? "yes" : "no");
+        return 0;
+    });
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.Fact("heldPipe"), "yes");
+    const std::string log = logind.Log();
+    EXPECT_EQ(log.substr(0, log.find('\n')), "Inhibit idle|Vantrope|Sync \uFFFD running|block");
+}
+
 TEST(ProcessInfo, AnInhibitorGrantedAfterItsHandleWentIsClosedAtOnce)
 {
     PrivateBus bus;
