@@ -32,6 +32,12 @@ struct ChildRun {
 // output. A child still running after a minute is killed.
 ChildRun RunChild(const std::function<int()>& body);
 
+// Runs the rest of a test case in a child of its own, for a case that needs what a
+// process does only once (the audio device, the sounds loaded once a run), also
+// when the suite's program runs all its cases in one process. The child's failed
+// assertions are printed in its output, which the case then shows, and fail the case.
+void InFreshProcess(const std::function<void()>& body);
+
 // In a child: writes one fact for the parent to read.
 void Fact(const std::string& key, const std::string& value);
 void Fact(const std::string& key, long long value);
