@@ -82,6 +82,8 @@ void RuntimeInit(int argc, char** argv)
           });
     QtApp() = std::make_unique<QApplication>(savedArgc, savedArgv);
     qInstallMessageHandler(previous);
+    // The application outlives its windows: only Quit ends the run, as the program expects.
+    QApplication::setQuitOnLastWindowClosed(false);
     phase = Phase::Starting;
 }
 
@@ -233,7 +235,7 @@ int RuntimeExit()
 
 void UnhandledException(const std::exception& e)
 {
-    if (phase == Phase::Starting)
+    if (phase == Phase::NotStarted || phase == Phase::Starting)
         startupFailed = true;
     const auto* runtime = dynamic_cast<const RuntimeException*>(&e);
     const char* className = runtime ? runtime->ClassName() : "exception";
