@@ -12,9 +12,6 @@
 namespace {
 // The run-time version the program was built for.
 constexpr fw::Double builtForRuntime = 2019.011;
-} // namespace
-
-namespace {
 
 // Starts the run time and registers every class; false when that failed, after the report.
 bool StartRuntime(int argc, char** argv)

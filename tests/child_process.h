@@ -1,6 +1,8 @@
-// Runs of a fresh process for tests that start the run time, run the event loop
-// or reach a bus: each run is a forked child of a parent that never starts Qt,
-// so every run begins with the process-wide state of a new program.
+// Runs of a fresh process for tests that start the run time, run the event loop,
+// reach a bus or open the audio device: each run is a forked child. In the suites
+// whose parent never starts Qt, every run begins with the process-wide state of a
+// new program; a suite that has started Qt forks safely too, since it runs no
+// thread besides its main one.
 #pragma once
 
 #include <sys/types.h>
