@@ -2,27 +2,45 @@
 
 #include "app/app.h"
 #include "app/menu_bar1.h"
+#include "framework/application.h"
 #include "monitor/my_serial.h"
 #include "monitor/window1.h"
 #include "nixie/nixie_canvas.h"
 
+#include <exception>
+
 namespace {
 // The run-time version the program was built for.
 constexpr fw::Double builtForRuntime = 2019.011;
+
+// Starts the run time and registers every class; false when that failed, after the report.
+bool StartRuntime(int argc, char** argv)
+{
+    try {
+        fw::RuntimeInit(argc, argv);
+        fw::RuntimePerformInitializers({
+            [] { App::Lookup(); },
+            [] { Window1::Lookup(); },
+            [] { MenuBar1::Lookup(); },
+            [] { MySerial::Lookup(); },
+            [] { NixieCanvas::Lookup(); },
+        });
+        return true;
+    } catch (const std::exception& e) {
+        fw::UnhandledException(e);
+    } catch (...) {
+        fw::UnhandledException(fw::RuntimeException("an exception of unknown type"));
+    }
+    return false;
+}
+
 } // namespace
 
 int VantropeMain(int argc, char** argv)
 {
-    fw::RuntimeInit(argc, argv);
-    fw::RuntimePerformInitializers({
-        [] { App::Lookup(); },
-        [] { Window1::Lookup(); },
-        [] { MenuBar1::Lookup(); },
-        [] { MySerial::Lookup(); },
-        [] { NixieCanvas::Lookup(); },
-    });
     try {
-        Main();
+        if (StartRuntime(argc, argv))
+            Main();
     } catch (...) {
         // The handler itself failed after writing its report; the failed start-up
         // already decides the exit status.

@@ -86,6 +86,8 @@ void RuntimeInit(int argc, char** argv)
     // Qt would take the executable's file name, which the desktop shows in lower case.
     QCoreApplication::setApplicationName(QString::fromUtf8(ProgramName));
     qInstallMessageHandler(previous);
+    // The application outlives its windows: only Quit ends the run, as the program expects.
+    QApplication::setQuitOnLastWindowClosed(false);
     phase = Phase::Starting;
 }
 
@@ -239,7 +241,7 @@ int RuntimeExit()
 
 void UnhandledException(const std::exception& e)
 {
-    if (phase == Phase::Starting)
+    if (phase == Phase::NotStarted || phase == Phase::Starting)
         startupFailed = true;
     const auto* runtime = dynamic_cast<const RuntimeException*>(&e);
     const char* className = runtime ? runtime->ClassName() : "exception";

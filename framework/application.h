@@ -73,7 +73,7 @@ Ref<Application> GetAppObject();
 std::string ApplicationResourcesPath();
 
 // Starts the run time: the Qt application object, on the main thread. A second
-// call changes nothing.
+// call changes nothing. Closing the last window does not end the run; Quit does.
 void RuntimeInit(int argc, char** argv);
 
 // Registers every class of the framework, then runs the program's initialisers in

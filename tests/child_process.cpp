@@ -140,6 +140,15 @@ ChildRun RunChild(const std::function<int()>& body)
     return run;
 }
 
+void InFreshProcess(const std::function<void()>& body)
+{
+    const ChildRun run = RunChild([&] {
+        body();
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    EXPECT_TRUE(run.exited && run.status == 0) << "in the case's own process:\n" << run.out << run.err;
+}
+
 void Fact(const std::string& key, const std::string& value)
 {
     std::string line = key + "=";
@@ -332,11 +341,3 @@ bool WaitForText(const std::string& path, const std::string& text)
 }
 
 } // namespace testing_support
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    // Children inherit it: widgets are real but headless.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return RUN_ALL_TESTS();
-}

@@ -1,6 +1,8 @@
-// Runs of a fresh process for tests that start the run time, run the event loop
-// or reach a bus: each run is a forked child of a parent that never starts Qt,
-// so every run begins with the process-wide state of a new program.
+// Runs of a fresh process for tests that start the run time, run the event loop,
+// reach a bus or open the audio device: each run is a forked child. In the suites
+// whose parent never starts Qt, every run begins with the process-wide state of a
+// new program; a suite that has started Qt forks safely too, since it runs no
+// thread besides its main one.
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +33,12 @@ struct ChildRun {
 // Runs `body` in a child and returns its exit status (the body's result) and
 // output. A child still running after a minute is killed.
 ChildRun RunChild(const std::function<int()>& body);
+
+// Runs the rest of a test case in a child of its own, for a case that needs what a
+// process does only once (the audio device, the sounds loaded once a run), also
+// when the suite's program runs all its cases in one process. The child's failed
+// assertions are printed in its output, which the case then shows, and fail the case.
+void InFreshProcess(const std::function<void()>& body);
 
 // In a child: writes one fact for the parent to read.
 void Fact(const std::string& key, const std::string& value);

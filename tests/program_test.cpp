@@ -140,11 +140,17 @@ TEST(Program, ClosingTheWindowEndsTheRunWithStatusZero)
         setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/vantrope-test-bus", 1);
         fw::RuntimeInit(childArgc, childArgv);
         At(100, [] { Window1()->Close(); });
+        // Without a window the run would otherwise go on until the child's limit.
+        At(2100, [] {
+            Fact("runningAfterClose", "yes");
+            fw::Quit(9);
+        });
         const int status = VantropeMain(childArgc, childArgv);
         Fact("ended", "yes");
         return status;
     });
     ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.Fact("runningAfterClose"), "<unset>") << "closing the window ended the run";
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.Fact("ended"), "yes");
 }

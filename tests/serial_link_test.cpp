@@ -1,5 +1,6 @@
 // The port popup, the port choice and the error line, on real pseudo-terminals.
 #include "framework/msgbox.h"
+#include "tests/child_process.h"
 #include "tests/pty_helper.h"
 #include "tests/window_fixture.h"
 
@@ -7,13 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <grp.h>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using testing_support::AllByteValues;
@@ -24,8 +25,6 @@ using testing_support::Pump;
 using testing_support::PumpUntil;
 using testing_support::ScopedControlLines;
 using testing_support::ScopedPortList;
-
-extern char** environ;
 
 namespace {
 
@@ -127,49 +126,25 @@ Failure ChooseFailingPort(const fw::Ref<class Window1>& w, const fw::Ref<fw::Ser
     return f;
 }
 
-// Runs ChooseFailingPort in a child process that has given up root, since root opens any device.
-Failure ChooseAsUnprivilegedUser(const std::string& device)
+// Chooses the port as nobody, in a forked child of this test: root opens any device.
+// The child needs nothing it would have to reach on disk: the window is already made.
+// None when this root cannot become nobody.
+std::optional<Failure> ChooseAsUnprivilegedUser(
+    const fw::Ref<class Window1>& w, const fw::Ref<fw::SerialPort>& port)
 {
-    char dir[] = "/tmp/vantrope-child-XXXXXX";
-    if (!mkdtemp(dir) || chmod(dir, 0777) != 0)
-        throw std::runtime_error("no folder for the child");
-    const std::string out = std::string(dir) + "/failure.txt";
-    char exe[4096] = {};
-    if (readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0)
-        throw std::runtime_error("cannot find the test program");
-
-    // Everything the child needs is made before the fork.
-    std::vector<std::string> args = { exe, "--gtest_also_run_disabled_tests",
-        "--gtest_filter=SerialLinkChild.DISABLED_ChoosesTheOnePortListed" };
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    env.push_back("VANTROPE_TEST_CHILD_PORT=" + device);
-    env.push_back("VANTROPE_TEST_CHILD_OUT=" + out);
-    std::vector<char*> argv, envp;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const pid_t child = fork();
-    if (child == 0) {
+    constexpr int cannotDrop = 126;
+    const testing_support::ChildRun run = testing_support::RunChild([&] {
         const gid_t nobody = 65534;
         if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0)
-            _exit(126);
-        execve(exe, argv.data(), envp.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
-    std::ifstream in(out);
-    Failure f = Failure::FromLines(in);
-    unlink(out.c_str());
-    rmdir(dir);
-    return f;
+            return cannotDrop;
+        std::fputs(ChooseFailingPort(w, port).Lines().c_str(), stdout);
+        return 0;
+    });
+    if (run.exited && run.status == cannotDrop)
+        return std::nullopt;
+    EXPECT_TRUE(run.exited && run.status == 0) << "the unprivileged child: " << run.status << "\n" << run.err;
+    std::istringstream in(run.out);
+    return Failure::FromLines(in);
 }
 
 class SerialLink : public ::testing::Test {
@@ -395,7 +370,10 @@ TEST_P(SerialLinkFailure, ShowsTheBoxThenNotOpenAndTheErrorLineSaysWhy)
         Pty& pty = NewPty();
         if (geteuid() == 0) {
             ASSERT_EQ(chmod(pty.Path().c_str(), 0600), 0);
-            f = ChooseAsUnprivilegedUser(pty.Path());
+            const std::optional<Failure> asNobody = ChooseAsUnprivilegedUser(w, pty.Port());
+            if (!asNobody)
+                GTEST_SKIP() << "root opens any device, and this root cannot become nobody (uid 65534)";
+            f = *asNobody;
         } else {
             ASSERT_EQ(chmod(pty.Path().c_str(), 0), 0);
             f = ChooseFailingPort(w, pty.Port());
@@ -421,20 +399,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, SerialLinkFailure,
         FailureCase { "NotASerialDevice", FailureCase::NotASerialDevice, "Serial Port Error: 105 " },
         FailureCase { "NotPermitted", FailureCase::NotPermitted, "Serial Port Error: 100 Access Denied" }),
     [](const auto& row) { return std::string(row.param.label); });
-
-// The unprivileged half of the NotPermitted case; it runs only as that case's child.
-TEST(SerialLinkChild, DISABLED_ChoosesTheOnePortListed)
-{
-    const char* port = std::getenv("VANTROPE_TEST_CHILD_PORT");
-    const char* out = std::getenv("VANTROPE_TEST_CHILD_OUT");
-    if (!port || !out)
-        GTEST_SKIP() << "runs as a child of SerialLinkFailure only";
-    ASSERT_NE(geteuid(), 0u);
-    auto w = MakeWindow();
-    BindPopup(w);
-    const Failure f = ChooseFailingPort(w, PortAt("child", port));
-    std::ofstream(out) << f.Lines();
-}
 
 // ---- Choosing again -------------------------------------------------------------
 

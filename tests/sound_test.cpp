@@ -1,7 +1,9 @@
 // Folders and sounds: the program's Resources folder, opening WAV files, and
 // playing them on a real SDL device (the disk driver, which writes its output to
-// a file) or on none at all.
+// a file) or on none at all. The device opens once per process, so each case that
+// opens it does so in a process of its own.
 #include "framework/sound.h"
+#include "tests/child_process.h"
 #include "tests/disk_audio.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <numbers>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::DiskAudio;
+using testing_support::InFreshProcess;
 
 // A 10 ms tone at 30% of full scale: shorter than one device buffer, so two
 // starts in different buffers never overlap.
@@ -81,16 +85,17 @@ class OpenAsSoundBadFile : public ::testing::TestWithParam<BadFile> { };
 
 TEST_P(OpenAsSoundBadFile, GivesNilWithoutRaising)
 {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
     TempFolder folder;
-    // The device is open and a good file plays, so nil below is the file's doing.
     testing_support::WriteWave(folder.Path() / "good.wav", Tone());
-    ASSERT_FALSE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
-
     GetParam().make(folder.Path() / "bad.wav");
-    fw::Ref<fw::Sound> sound;
-    EXPECT_NO_THROW(sound = folder.Item()->Child("bad.wav")->OpenAsSound());
-    EXPECT_TRUE(sound.IsNil());
+    InFreshProcess([&] {
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        // The device is open and a good file plays, so nil below is the file's doing.
+        ASSERT_FALSE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
+        fw::Ref<fw::Sound> sound;
+        EXPECT_NO_THROW(sound = folder.Item()->Child("bad.wav")->OpenAsSound());
+        EXPECT_TRUE(sound.IsNil());
+    });
 }
 
 void Truncate(const fs::path& path, std::uintmax_t keep)
@@ -112,67 +117,79 @@ INSTANTIATE_TEST_SUITE_P(Files, OpenAsSoundBadFile,
 
 TEST(NoAudioDevice, EverySoundIsNil)
 {
-    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     TempFolder folder;
     testing_support::WriteWave(folder.Path() / "good.wav", Tone());
-    EXPECT_TRUE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
-    EXPECT_TRUE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
+    InFreshProcess([&] {
+        setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+        EXPECT_TRUE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
+        EXPECT_TRUE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil());
+    });
 }
 
 TEST(AudioDevice, OpeningItLeavesSigtermAndSigintAlone)
 {
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    // SDL's own variable asks for its handlers; the framework overrides it.
-    setenv("SDL_NO_SIGNAL_HANDLERS", "0", 1);
-    struct sigaction termBefore {
-    }, intBefore {}, termAfter {}, intAfter {};
-    sigaction(SIGTERM, nullptr, &termBefore);
-    sigaction(SIGINT, nullptr, &intBefore);
-
     TempFolder folder;
     testing_support::WriteWave(folder.Path() / "good.wav", Tone());
-    ASSERT_FALSE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil()) << "the device must be open";
+    InFreshProcess([&] {
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        // SDL's own variable asks for its handlers; the framework overrides it.
+        setenv("SDL_NO_SIGNAL_HANDLERS", "0", 1);
+        struct sigaction termBefore {
+        }, intBefore {}, termAfter {}, intAfter {};
+        sigaction(SIGTERM, nullptr, &termBefore);
+        sigaction(SIGINT, nullptr, &intBefore);
 
-    sigaction(SIGTERM, nullptr, &termAfter);
-    sigaction(SIGINT, nullptr, &intAfter);
-    EXPECT_EQ(termAfter.sa_handler, termBefore.sa_handler);
-    EXPECT_EQ(intAfter.sa_handler, intBefore.sa_handler);
+        ASSERT_FALSE(folder.Item()->Child("good.wav")->OpenAsSound().IsNil()) << "the device must be open";
+
+        sigaction(SIGTERM, nullptr, &termAfter);
+        sigaction(SIGINT, nullptr, &intAfter);
+        EXPECT_EQ(termAfter.sa_handler, termBefore.sa_handler);
+        EXPECT_EQ(intAfter.sa_handler, intBefore.sa_handler);
+    });
 }
 
 class Playing : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { testing_support::WriteWave(folder.Path() / "tone.wav", Tone()); }
+
+    // Runs `body` in the case's own process, with the tone opened on the disk device.
+    void WithTone(const std::function<void(fw::Ref<fw::Sound>&)>& body)
     {
-        testing_support::WriteWave(folder.Path() / "tone.wav", Tone());
-        sound = folder.Item()->Child("tone.wav")->OpenAsSound();
-        ASSERT_FALSE(sound.IsNil());
+        InFreshProcess([&] {
+            fw::Ref<fw::Sound> sound = folder.Item()->Child("tone.wav")->OpenAsSound();
+            ASSERT_FALSE(sound.IsNil());
+            body(sound);
+        });
     }
 
     DiskAudio audio;
     TempFolder folder;
-    fw::Ref<fw::Sound> sound;
 };
 
 TEST_F(Playing, PutsTheSoundsSamplesIntoTheOutput)
 {
-    const auto heard = audio.Listen([&] { sound->Play(); });
-    ASSERT_FALSE(heard.empty());
-    int peak = 0;
-    for (std::int16_t s : heard)
-        peak = std::max(peak, std::abs(int { s }));
-    EXPECT_NEAR(peak, 0.3 * 32767, 0.02 * 32767);
-    EXPECT_EQ(testing_support::CountClicks(heard), 1);
+    WithTone([&](fw::Ref<fw::Sound>& sound) {
+        const auto heard = audio.Listen([&] { sound->Play(); });
+        ASSERT_FALSE(heard.empty());
+        int peak = 0;
+        for (std::int16_t s : heard)
+            peak = std::max(peak, std::abs(int { s }));
+        EXPECT_NEAR(peak, 0.3 * 32767, 0.02 * 32767);
+        EXPECT_EQ(testing_support::CountClicks(heard), 1);
+    });
 }
 
 TEST_F(Playing, ASecondPlayWhileTheFirstGoesOnAddsACopy)
 {
-    const double once = testing_support::Loudness(audio.Listen([&] { sound->Play(); }));
-    ASSERT_GT(once, 0);
-    const double twice = testing_support::Loudness(audio.Listen([&] {
-        sound->Play();
-        sound->Play();
-    }));
-    EXPECT_NEAR(twice / once, 2.0, 0.05);
+    WithTone([&](fw::Ref<fw::Sound>& sound) {
+        const double once = testing_support::Loudness(audio.Listen([&] { sound->Play(); }));
+        ASSERT_GT(once, 0);
+        const double twice = testing_support::Loudness(audio.Listen([&] {
+            sound->Play();
+            sound->Play();
+        }));
+        EXPECT_NEAR(twice / once, 2.0, 0.05);
+    });
 }
 
 } // namespace

@@ -20,6 +20,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -246,5 +248,58 @@ TEST(Startup, AnExceptionInTheEarlyStartUpIsReportedAndEndsTheRunWithStatusOne)
     EXPECT_EQ(run.Fact("loop"), "<unset>") << "no event loop";
     EXPECT_EQ(run.Fact("qtAfter"), "ended") << "the entry point went on to the exit";
 }
+
+struct EarlyFailure {
+    const char* label;
+    bool onAnotherThread; // the run time refuses to start off the main thread
+    const char* registeredBefore; // a class of this name already known: registering it fails
+    const char* report;
+};
+void PrintTo(const EarlyFailure& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class BeforeTheStartUp : public ::testing::TestWithParam<EarlyFailure> { };
+
+TEST_P(BeforeTheStartUp, AnExceptionIsReportedAndEndsTheRunWithStatusOne)
+{
+    const EarlyFailure& c = GetParam();
+    PrivateBus bus;
+    ChildRun run = RunChild([&] {
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + bus.Path("nothing-here")).c_str(), 1);
+        if (c.registeredBefore)
+            fw::RegisterClass(fw::ClassBuilder(c.registeredBefore, nullptr).Build());
+        int status = -1;
+        if (c.onAnotherThread) {
+            std::thread([&] { status = VantropeMain(childArgc, childArgv); }).join();
+        } else {
+            fw::RuntimeInit(childArgc, childArgv);
+            fw::SetMsgBoxHandler([](const fw::String& text) { Fact("box", text.ToStdString()); });
+            QTimer::singleShot(0, [] {
+                Fact("loop", "ran");
+                fw::Quit(0);
+            });
+            status = VantropeMain(childArgc, childArgv);
+        }
+        Fact("window", fw::GetImplicitWindow("Window1.Window1") ? "made" : "none");
+        return status;
+    });
+    ASSERT_TRUE(run.exited) << "no std::terminate: " << run.err;
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find(std::string("Vantrope: unhandled ") + c.report + "\n"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.Fact("window"), "none");
+    EXPECT_EQ(run.Fact("loop"), "<unset>") << "no event loop";
+    if (!c.onAnotherThread) {
+        EXPECT_NE(run.Fact("box").find("was not handled"), std::string::npos) << "and in a box";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BeforeTheStartUp,
+    ::testing::Values(EarlyFailure { "RuntimeInit", true, nullptr,
+                          "ThreadAccessingUIException: RuntimeInit may only be used on the main thread" },
+        EarlyFailure { "Initializers", false, "App", "RuntimeException: the class App is registered twice" }),
+    [](const auto& row) { return std::string(row.param.label); });
 
 } // namespace

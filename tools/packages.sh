@@ -1,5 +1,5 @@
 # The Debian 12 packages the build and the tests need; sourced by run.sh and test.sh.
-VANTROPE_BUILD_PACKAGES=(build-essential cmake pkg-config libgl-dev qt6-base-dev libqt6serialport6-dev
+VANTROPE_BUILD_PACKAGES=(build-essential cmake pkg-config libgl-dev qt6-base-dev qt6-serialport-dev
   libdbus-1-dev libsdl2-mixer-dev)
 VANTROPE_TEST_PACKAGES=(libgtest-dev libgmock-dev dbus-daemon util-linux)
 
