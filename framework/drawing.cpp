@@ -2,6 +2,7 @@
 
 #include "framework/application.h"
 
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -12,12 +13,9 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fw {
-
-struct Picture::Impl {
-    QImage image;
-};
 
 namespace {
 
@@ -40,7 +38,106 @@ private:
     static inline QtMessageHandler previous = nullptr;
 };
 
+// What the shrunk pictures of one Picture may hold together: a few hundred tube
+// cells. Beyond it the least recently drawn are let go, and shrunk again if drawn.
+constexpr qsizetype shrunkBudget = 2 << 20;
+
 } // namespace
+
+// The picture holds its file open, not its pixels: a draw decodes only the part of
+// the source it needs and keeps that only once shrunk, which a repaint at the same
+// size then draws as it is. The open file reads as it was opened after it has been
+// removed or replaced; one rewritten in place draws what it holds now.
+struct Picture::Impl {
+    QFile file;
+    QByteArray format;
+    QSize size { 0, 0 };
+    Integer decodes = 0;
+
+    struct Shrunk {
+        QRect source;
+        QSize size;
+        QImage image;
+    };
+    std::vector<Shrunk> shrunk; // the most recently drawn last
+
+    bool Open();
+    QImage Decode(const QRect& pixels);
+    const QImage& ShrunkTo(const QRect& pixels, const QSize& size);
+};
+
+bool Picture::Impl::Open()
+{
+    QImage::Format decoded = QImage::Format_Invalid;
+    {
+        QuietImageReading quiet;
+        QImageReader reader(&file);
+        format = reader.format();
+        size = reader.size();
+        decoded = reader.imageFormat();
+    }
+    if (format.isEmpty())
+        return false;
+    if (!size.isValid()) {
+        // A format that tells its size only by decoding.
+        const QImage image = Decode(QRect());
+        size = image.size();
+        return !image.isNull();
+    }
+    // Decoded whole, a picture beyond the reader's limit is refused; a clipped
+    // decode would not notice, nor a header that lies about the size.
+    const qint64 depth
+        = decoded == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(decoded).bitsPerPixel();
+    const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
+    if (size.isEmpty() || (limit > 0 && qint64(size.width()) * size.height() * depth / 8 > limit))
+        return false;
+    // A damaged file opens if a whole decode of it gives pixels. Clipped to its
+    // last pixel, the decoder still reads all of the file but keeps only a row.
+    return !Decode(QRect(size.width() - 1, size.height() - 1, 1, 1)).isNull();
+}
+
+// Decodes the pixels of the file within `pixels`, or all of them for a null rectangle.
+QImage Picture::Impl::Decode(const QRect& pixels)
+{
+    QuietImageReading quiet;
+    if (!file.seek(0))
+        return QImage();
+    QImageReader reader(&file, format);
+    if (!pixels.isNull() && pixels != QRect(QPoint(0, 0), size))
+        reader.setClipRect(pixels);
+    return reader.read();
+}
+
+const QImage& Picture::Impl::ShrunkTo(const QRect& pixels, const QSize& to)
+{
+    auto found
+        = std::find_if(shrunk.begin(), shrunk.end(), [&](const Shrunk& s) { return s.source == pixels; });
+    if (found != shrunk.end()) {
+        if (found->size == to) {
+            std::rotate(found, found + 1, shrunk.end());
+            return shrunk.back().image;
+        }
+        // Drawn at another size now, so nothing needs the old one.
+        shrunk.erase(found);
+    }
+    // The painter's smooth filter reads only a few source pixels per device pixel,
+    // so fine detail would alias when shrunk; averaging over the area keeps it.
+    ++decodes;
+    QImage image = Decode(pixels).scaled(to, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (image.isNull()) {
+        static const QImage none;
+        return none;
+    }
+    shrunk.push_back({ pixels, to, std::move(image) });
+    qsizetype held = 0;
+    for (const Shrunk& s : shrunk)
+        held += s.image.sizeInBytes();
+    while (held > shrunkBudget && shrunk.size() > 1) {
+        held -= shrunk.front().image.sizeInBytes();
+        shrunk.erase(shrunk.begin());
+    }
+    return shrunk.back().image;
+}
 
 const ClassInfo& Picture::Lookup()
 {
@@ -56,12 +153,17 @@ Picture::~Picture() = default;
 
 Integer Picture::Width() const
 {
-    return impl_->image.width();
+    return impl_->size.width();
 }
 
 Integer Picture::Height() const
 {
-    return impl_->image.height();
+    return impl_->size.height();
+}
+
+Integer Picture::Decodes() const
+{
+    return impl_->decodes;
 }
 
 Ref<Picture> Picture::OpenFromApp(const String& fileName)
@@ -73,15 +175,13 @@ Ref<Picture> Picture::OpenFromApp(const String& fileName)
     const std::string folder = ApplicationResourcesPath();
     if (folder.empty())
         return Ref<Picture>();
-    QImage image;
-    {
-        QuietImageReading quiet;
-        image = QImageReader(QString::fromStdString(folder + "/" + name)).read();
-    }
-    if (image.isNull())
-        return Ref<Picture>();
     auto picture = New<Picture>();
-    picture->impl_->image = std::move(image);
+    QFile& file = picture->impl_->file;
+    file.setFileName(QString::fromStdString(folder + "/" + name));
+    if (!file.open(QIODevice::ReadOnly))
+        return Ref<Picture>();
+    if (!picture->impl_->Open())
+        return Ref<Picture>();
     return picture;
 }
 
@@ -95,7 +195,7 @@ Graphics::Graphics(QPainter* painter, Integer width, Integer height)
 void Graphics::DrawPicture(const Ref<Picture>& picture, Double left, Double top, Double width, Double height,
     Double sourceLeft, Double sourceTop, Double sourceWidth, Double sourceHeight)
 {
-    const QImage& image = picture->Data().image;
+    Picture::Impl& data = picture->Data();
     for (Double v : { left, top, width, height, sourceLeft, sourceTop, sourceWidth, sourceHeight })
         if (!std::isfinite(v))
             return;
@@ -104,7 +204,8 @@ void Graphics::DrawPicture(const Ref<Picture>& picture, Double left, Double top,
 
     // Only the part of the source that lies on the picture is drawn, where it would
     // have landed had the whole source been there.
-    const QRectF inside = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight) & QRectF(image.rect());
+    const QRectF inside
+        = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight) & QRectF(QPointF(0, 0), QSizeF(data.size));
     if (inside.isEmpty())
         return;
     const Double sx = width / sourceWidth, sy = height / sourceHeight;
@@ -119,13 +220,15 @@ void Graphics::DrawPicture(const Ref<Picture>& picture, Double left, Double top,
     const QSize shrunk(std::max(1, qRound(onDevice.width())), std::max(1, qRound(onDevice.height())));
     if (QRectF(pixels) == inside && device.type() <= QTransform::TxScale
         && (shrunk.width() < pixels.width() || shrunk.height() < pixels.height())) {
-        // The painter's smooth filter reads only a few source pixels per device pixel,
-        // so fine detail would alias when shrunk; averaging over the area keeps it.
-        const QImage scaled
-            = image.copy(pixels).scaled(shrunk, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        painter_->drawImage(target, scaled);
+        const QImage& scaled = data.ShrunkTo(pixels, shrunk);
+        if (!scaled.isNull())
+            painter_->drawImage(target, scaled);
     } else {
-        painter_->drawImage(target, image, inside);
+        // The painter reads no pixel outside the aligned source, so that is all it needs.
+        ++data.decodes;
+        const QImage part = data.Decode(pixels);
+        if (!part.isNull())
+            painter_->drawImage(target, part, inside.translated(-QPointF(pixels.topLeft())));
     }
     painter_->restore();
 }

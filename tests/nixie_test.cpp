@@ -229,6 +229,17 @@ TEST_F(TubePaint, APaintOfPartOfTheTubeStillDrawsTheWholeCell)
     EXPECT_LE(Difference(image.convertToFormat(QImage::Format_ARGB32), CellAt50x82(7)), 2);
 }
 
+TEST_F(TubePaint, ARepaintAtTheSameSizeDrawsTheSameWithoutDecoding)
+{
+    auto tube = Tube(6);
+    const QImage first = Render(tube);
+    const fw::Integer decodes = nixies()->Decodes();
+    EXPECT_GE(decodes, 1);
+    for (int repaint = 0; repaint < 3; ++repaint)
+        EXPECT_EQ(Render(tube), first);
+    EXPECT_EQ(nixies()->Decodes(), decodes) << "the shrunk cell is drawn again";
+}
+
 TEST_F(TubePaint, AValueWithoutACellDrawsNothing)
 {
     for (fw::Integer value : { fw::Integer { 11 }, fw::Integer { 12 }, fw::Integer { -1 },
