@@ -46,13 +46,13 @@ QImage Letters()
 
 // Saves the image under the running test's name, since the cases run side by side
 // in processes of their own, and opens it as the program would.
-fw::Ref<fw::Picture> Open(const QImage& image)
+fw::Ref<fw::Picture> Open(const QImage& image, const char* format = "png")
 {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::replace(name.begin(), name.end(), '/', '-');
-    name += ".png";
+    name = name + "." + format;
     fs::create_directories(ResourcesFolder());
-    EXPECT_TRUE(image.save(QString::fromStdString((ResourcesFolder() / name).string()), "PNG"));
+    EXPECT_TRUE(image.save(QString::fromStdString((ResourcesFolder() / name).string()), format, 90));
     return fw::Picture::OpenFromApp(fw::String(name));
 }
 
@@ -241,16 +241,19 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrawPicture,
         DrawCase { "NotANumber", { 0, 0, 4, 2 }, { nan, 0, 4, 2 }, "......", "......" }),
     [](const auto& row) { return std::string(row.param.label); });
 
-TEST(DrawPictureScaling, ShrinkingAveragesEveryPixelOfTheSource)
+class ShrinkingAverages : public ::testing::TestWithParam<const char*> { };
+
+TEST_P(ShrinkingAverages, EveryPixelOfTheSource)
 {
     // One lit column in every eight: a filter that samples only near each target
-    // pixel's centre misses it and draws black, or draws it at full strength.
+    // pixel's centre misses it and draws black, or draws it at full strength. A JPEG
+    // is shrunk by four in its decoder first, which must keep the columns' share.
     QImage columns(64, 8, QImage::Format_RGB32);
     columns.fill(Qt::black);
     for (int x = 0; x < 64; x += 8)
         for (int y = 0; y < 8; ++y)
             columns.setPixel(x, y, qRgb(255, 255, 255));
-    const auto picture = Open(columns);
+    const auto picture = Open(columns, GetParam());
     ASSERT_TRUE(picture);
 
     Canvas canvas;
@@ -259,6 +262,9 @@ TEST(DrawPictureScaling, ShrinkingAveragesEveryPixelOfTheSource)
         for (int y = 0; y < 2; ++y)
             EXPECT_NEAR(qGreen(canvas.image.pixel(x, y)), 255 / 8, 4) << x << "," << y;
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, ShrinkingAverages, ::testing::Values("png", "jpg"),
+    [](const auto& row) { return std::string(row.param); });
 
 TEST(DrawPictureScaling, EnlargingFillsTheWholeDestination)
 {
@@ -313,6 +319,33 @@ void DrawWhole(QPainter& painter, const QImage& image, const QRectF& to, const Q
     painter.restore();
 }
 
+// How far a drawing is from the reference, channel by channel over every pixel.
+struct Difference {
+    int largest = 0;
+    double mean = 0;
+};
+Difference Compare(const QImage& drawn, const QImage& expected)
+{
+    Difference d;
+    double sum = 0;
+    int drawnOn = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QRgb a = drawn.pixel(x, y), b = expected.pixel(x, y);
+            if (qAlpha(a) == 0 && qAlpha(b) == 0)
+                continue;
+            ++drawnOn;
+            for (int c :
+                { qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b), qAlpha(a) - qAlpha(b) }) {
+                d.largest = std::max(d.largest, std::abs(c));
+                sum += std::abs(c);
+            }
+        }
+    // Over the pixels drawn on, where the reference or the drawing shows something.
+    d.mean = drawnOn == 0 ? 0 : sum / (4.0 * drawnOn);
+    return d;
+}
+
 struct WholeCase {
     const char* label;
     const char* format;
@@ -357,11 +390,7 @@ TEST_P(DrawnAsWhole, EveryPixelIsAsTheWholePictureDrawsIt)
         painter.setTransform(c.painter);
         DrawWhole(painter, whole, c.to, c.from);
     }
-    int differing = 0;
-    for (int y = 0; y < drawn.height(); ++y)
-        for (int x = 0; x < drawn.width(); ++x)
-            differing += drawn.pixel(x, y) != expected.pixel(x, y);
-    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(Compare(drawn, expected).largest, 0);
     EXPECT_NE(drawn, Blank()) << "something is drawn";
 }
 
@@ -371,13 +400,99 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrawnAsWhole,
         WholeCase { "ShrunkOnAScaledPainter", "jpg", QTransform::fromScale(2, 1.5), { 1, 1, 25, 41 },
             { 48, 0, 48, 80 } },
         WholeCase { "ShrunkPartlyBeyondTheEdges", "jpg", {}, { 0, 0, 60, 30 }, { 200, 100, 80, 40 } },
-        WholeCase { "ShrunkFromTheMiddle", "jpg", {}, { 10, 10, 30, 20 }, { 61, 37, 90, 60 } },
         WholeCase { "EnlargedFromFractionalPixels", "jpg", {}, { 2, 3, 70, 50 }, { 100.5, 20.25, 14, 10 } },
         WholeCase { "EnlargedAsPng", "png", {}, { 2, 3, 70, 50 }, { 100.5, 20.25, 14, 10 } },
         WholeCase { "FractionalPixelsShrunk", "jpg", {}, { 5, 5, 20, 20 }, { 30.5, 10.5, 60, 60 } },
         WholeCase { "Rotated", "jpg", QTransform().translate(48, 0).rotate(30), { 0, 0, 40, 30 },
             { 50, 20, 80, 60 } },
         WholeCase { "Unscaled", "jpg", {}, { 7, 9, 40, 30 }, { 150, 70, 40, 30 } }),
+    [](const auto& row) { return std::string(row.param.label); });
+
+// ---- Shrunk by the decoder ----------------------------------------------------------
+
+// Soft colours in a chequer of 16-pixel tiles with a one-pixel checkerboard in every
+// other tile, on a picture whose sides are no multiple of eight. Shrunk by the JPEG
+// decoder and then averaged, it draws close to the averaging of the whole pixels;
+// drawn from the wrong place, at the wrong scale or without averaging (which shows
+// the checkerboard's black or white, not its grey), it does not.
+QImage Checkered(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int r = 128 + int(100 * std::sin(x / 9.0) * std::cos(y / 13.0));
+            const int g = 128 + int(100 * std::sin((x + 2 * y) / 17.0));
+            const int b = x * 255 / width;
+            const int fine = (x + y) % 2 == 0 ? 240 : 20;
+            image.setPixel(x, y, (x / 16 + y / 16) % 2 == 1 ? qRgb(fine, fine, fine) : qRgb(r, g, b));
+        }
+    return image;
+}
+
+struct DecoderCase {
+    const char* label;
+    bool grey;
+    QTransform painter;
+    QRectF to, from;
+    // Just above what the decoder's shrinking was measured to change: the channel
+    // that moved most, and the mean over the pixels drawn on.
+    int largest;
+    double mean;
+};
+void PrintTo(const DecoderCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class ShrunkByTheDecoder : public ::testing::TestWithParam<DecoderCase> { };
+
+TEST_P(ShrunkByTheDecoder, DrawsCloseToTheAveragedWholePicture)
+{
+    const DecoderCase& c = GetParam();
+    const std::string name = std::string("decoder-") + c.label + ".jpg";
+    fs::create_directories(ResourcesFolder());
+    const QString path = QString::fromStdString((ResourcesFolder() / name).string());
+    QImage source = Checkered(243, 163);
+    if (c.grey)
+        source = source.convertToFormat(QImage::Format_Grayscale8);
+    ASSERT_TRUE(source.save(path, "JPEG", 90));
+    const QImage whole(path);
+    ASSERT_EQ(whole.isGrayscale(), c.grey);
+    const auto picture = fw::Picture::OpenFromApp(fw::String(name));
+    ASSERT_TRUE(picture);
+
+    QImage drawn = Blank(), expected = Blank();
+    {
+        QPainter painter(&drawn);
+        painter.setTransform(c.painter);
+        fw::Graphics g(&painter, drawn.width(), drawn.height());
+        g.DrawPicture(picture, c.to.x(), c.to.y(), c.to.width(), c.to.height(), c.from.x(), c.from.y(),
+            c.from.width(), c.from.height());
+    }
+    {
+        QPainter painter(&expected);
+        painter.setTransform(c.painter);
+        DrawWhole(painter, whole, c.to, c.from);
+    }
+    const Difference d = Compare(drawn, expected);
+    EXPECT_LE(d.largest, c.largest);
+    EXPECT_LE(d.mean, c.mean);
+    EXPECT_NE(drawn, Blank()) << "something is drawn";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShrunkByTheDecoder,
+    ::testing::Values(
+        // Averaged by three, the reference itself keeps some of the checkerboard, which the decoder drops.
+        DecoderCase { "ByTwoFromTheMiddle", false, {}, { 10, 10, 30, 20 }, { 61, 37, 90, 60 }, 24, 6.0 },
+        DecoderCase { "ByFour", false, {}, { 3, 2, 20, 30 }, { 84, 0, 84, 137 }, 12, 1.4 },
+        DecoderCase {
+            "ByFourFromUnalignedPixels", false, {}, { 10, 10, 20, 25 }, { 61, 37, 90, 118 }, 10, 1.6 },
+        DecoderCase { "ByEight", false, {}, { 5, 5, 20, 15 }, { 40, 30, 170, 125 }, 12, 1.9 },
+        DecoderCase { "ToTheFarEdges", false, {}, { 0, 0, 16, 16 }, { 163, 83, 80, 80 }, 14, 2.7 },
+        DecoderCase { "PartlyBeyondTheEdges", false, {}, { 0, 0, 40, 40 }, { 200, 120, 100, 100 }, 20, 2.2 },
+        DecoderCase { "OnAScaledPainter", false, QTransform::fromScale(2, 2), { 1, 1, 20, 20 },
+            { 0, 0, 200, 160 }, 16, 1.7 },
+        DecoderCase { "Grey", true, {}, { 3, 2, 20, 30 }, { 84, 0, 84, 137 }, 8, 1.2 }),
     [](const auto& row) { return std::string(row.param.label); });
 
 // ---- Reusing what was shrunk --------------------------------------------------------
