@@ -27,6 +27,10 @@ public:
     // file is not reported: it gives nil, or what of it could be decoded.
     static Ref<Picture> OpenFromApp(const String& fileName);
 
+    // How many times drawing has decoded pixels of the file. The picture keeps no
+    // pixels but what it has shrunk, so tests watch their reuse here.
+    Integer Decodes() const;
+
     struct Impl;
     Impl& Data() const { return *impl_; }
 
