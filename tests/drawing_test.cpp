@@ -17,6 +17,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -366,6 +367,26 @@ QImage Blank()
     return image;
 }
 
+// The same draw through the layer and through the whole decoded picture.
+std::pair<QImage, QImage> DrawnBothWays(const fw::Ref<fw::Picture>& picture, const QImage& whole,
+    const QTransform& transform, const QRectF& to, const QRectF& from)
+{
+    QImage drawn = Blank(), expected = Blank();
+    {
+        QPainter painter(&drawn);
+        painter.setTransform(transform);
+        fw::Graphics g(&painter, drawn.width(), drawn.height());
+        g.DrawPicture(picture, to.x(), to.y(), to.width(), to.height(), from.x(), from.y(), from.width(),
+            from.height());
+    }
+    {
+        QPainter painter(&expected);
+        painter.setTransform(transform);
+        DrawWhole(painter, whole, to, from);
+    }
+    return { drawn, expected };
+}
+
 TEST_P(DrawnAsWhole, EveryPixelIsAsTheWholePictureDrawsIt)
 {
     const WholeCase& c = GetParam();
@@ -377,19 +398,7 @@ TEST_P(DrawnAsWhole, EveryPixelIsAsTheWholePictureDrawsIt)
     const auto picture = fw::Picture::OpenFromApp(fw::String(name));
     ASSERT_TRUE(picture);
 
-    QImage drawn = Blank(), expected = Blank();
-    {
-        QPainter painter(&drawn);
-        painter.setTransform(c.painter);
-        fw::Graphics g(&painter, drawn.width(), drawn.height());
-        g.DrawPicture(picture, c.to.x(), c.to.y(), c.to.width(), c.to.height(), c.from.x(), c.from.y(),
-            c.from.width(), c.from.height());
-    }
-    {
-        QPainter painter(&expected);
-        painter.setTransform(c.painter);
-        DrawWhole(painter, whole, c.to, c.from);
-    }
+    const auto [drawn, expected] = DrawnBothWays(picture, whole, c.painter, c.to, c.from);
     EXPECT_EQ(Compare(drawn, expected).largest, 0);
     EXPECT_NE(drawn, Blank()) << "something is drawn";
 }
@@ -461,19 +470,7 @@ TEST_P(ShrunkByTheDecoder, DrawsCloseToTheAveragedWholePicture)
     const auto picture = fw::Picture::OpenFromApp(fw::String(name));
     ASSERT_TRUE(picture);
 
-    QImage drawn = Blank(), expected = Blank();
-    {
-        QPainter painter(&drawn);
-        painter.setTransform(c.painter);
-        fw::Graphics g(&painter, drawn.width(), drawn.height());
-        g.DrawPicture(picture, c.to.x(), c.to.y(), c.to.width(), c.to.height(), c.from.x(), c.from.y(),
-            c.from.width(), c.from.height());
-    }
-    {
-        QPainter painter(&expected);
-        painter.setTransform(c.painter);
-        DrawWhole(painter, whole, c.to, c.from);
-    }
+    const auto [drawn, expected] = DrawnBothWays(picture, whole, c.painter, c.to, c.from);
     const Difference d = Compare(drawn, expected);
     EXPECT_LE(d.largest, c.largest);
     EXPECT_LE(d.mean, c.mean);
