@@ -255,7 +255,7 @@ void UnhandledException(const std::exception& e)
         startupFailed = true;
     const auto* runtime = dynamic_cast<const RuntimeException*>(&e);
     const char* className = runtime ? runtime->ClassName() : "exception";
-    std::fprintf(stderr, "Vantrope: unhandled %s: %s\n", className, e.what());
+    std::fprintf(stderr, "%s: unhandled %s: %s\n", ProgramName, className, e.what());
 
     // An exception raised again every tick would otherwise stack one box on another.
     static bool showing = false;
@@ -288,13 +288,13 @@ void Dispatch(const std::function<void()>& fn) noexcept
         try {
             UnhandledException(e);
         } catch (...) {
-            std::fputs("Vantrope: the unhandled-exception handler failed\n", stderr);
+            std::fprintf(stderr, "%s: the unhandled-exception handler failed\n", ProgramName);
         }
     } catch (...) {
         try {
             UnhandledException(RuntimeException("an exception of unknown type"));
         } catch (...) {
-            std::fputs("Vantrope: the unhandled-exception handler failed\n", stderr);
+            std::fprintf(stderr, "%s: the unhandled-exception handler failed\n", ProgramName);
         }
     }
 }

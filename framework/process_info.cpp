@@ -1,5 +1,7 @@
 #include "framework/process_info.h"
 
+#include "framework/application.h"
+
 #include <QString>
 
 #include <dbus/dbus.h>
@@ -210,7 +212,7 @@ private:
         Message call(dbus_message_new_method_call("org.freedesktop.login1", "/org/freedesktop/login1",
             "org.freedesktop.login1.Manager", "Inhibit"));
         const char* what = "idle";
-        const char* who = "Vantrope";
+        const char* who = ProgramName;
         const char* why = reason.c_str();
         const char* mode = "block";
         if (!call
