@@ -6,11 +6,14 @@
 
 #include <dbus/dbus.h>
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -36,6 +39,37 @@ namespace {
 constexpr const char* defaultSystemBus = "unix:path=/var/run/dbus/system_bus_socket";
 // A live bus and logind answer within milliseconds; past this the call has failed.
 constexpr int callTimeoutMs = 25000;
+
+// Interrupts the plugin's thread in a connect that the kernel holds. Its default is
+// to be ignored and nothing else in the process uses it, so catching it changes
+// nothing for the other threads; it is only ever sent to the plugin's own.
+constexpr int wakeSignal = SIGURG;
+// How often the signal is sent again while the thread has not left: one can land
+// just before the connect and be lost.
+constexpr auto wakeInterval = std::chrono::milliseconds(5);
+
+void Woken(int) { }
+
+// Without SA_RESTART, so that the connect fails with EINTR instead of going on.
+void CatchWakeSignal()
+{
+    static const bool caught = [] {
+        struct sigaction action { };
+        action.sa_handler = &Woken;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(wakeSignal, &action, nullptr) == 0;
+    }();
+    (void)caught;
+}
+
+// A thread inherits its creator's mask, which may block the signal.
+void LetWakeSignalIn()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, wakeSignal);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
 
 struct MessageUnref {
     void operator()(DBusMessage* m) const { dbus_message_unref(m); }
@@ -115,6 +149,7 @@ public:
         // A thread that has stopped taking requests takes the lock no more.
         if (thread_.joinable())
             thread_.join();
+        CatchWakeSignal();
         try {
             thread_ = std::thread(&ActivityCaller::Run, this);
         } catch (const std::system_error&) {
@@ -128,35 +163,39 @@ public:
 
     void End()
     {
-        std::thread thread;
+        std::unique_lock lock(mutex_);
+        ending_ = true;
+        // A call blocked on the connection sees it end and returns at once.
+        if (socket_ >= 0)
+            ::shutdown(socket_, SHUT_RDWR);
+        std::thread thread = std::move(thread_);
         std::deque<InhibitRequest> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            ending_ = true;
-            // The blocked call sees its connection end and returns at once.
-            if (socket_ >= 0)
-                ::shutdown(socket_, SHUT_RDWR);
-            thread = std::move(thread_);
-            dropped.swap(queue_);
+        dropped.swap(queue_);
+        // A connect the kernel holds (a bus that takes no more connections) has no
+        // socket to shut yet; the signal makes it fail, and libdbus then gives up.
+        while (running_) {
+            ::pthread_kill(thread.native_handle(), wakeSignal);
+            stopped_.wait_for(lock, wakeInterval);
         }
+        ending_ = false;
+        lock.unlock();
         for (InhibitRequest& r : dropped)
             Deliver(*r.slot, -1);
         if (thread.joinable())
             thread.join();
-        std::lock_guard lock(mutex_);
-        ending_ = false;
-        running_ = false;
     }
 
 private:
     void Run()
     {
+        LetWakeSignalIn();
         for (;;) {
             InhibitRequest request;
             {
                 std::lock_guard lock(mutex_);
                 if (ending_ || queue_.empty()) {
                     running_ = false;
+                    stopped_.notify_all();
                     return;
                 }
                 request = std::move(queue_.front());
@@ -259,6 +298,7 @@ private:
     std::mutex mutex_;
     std::deque<InhibitRequest> queue_;
     std::thread thread_;
+    std::condition_variable stopped_; // the thread has stopped taking requests
     bool running_ = false; // the thread takes requests
     bool ending_ = false;
     int socket_ = -1; // the socket of the connection in use

@@ -16,6 +16,10 @@
 // by a timeout, and hands the descriptor to the activity's handle. The end of the
 // run does not wait on the bus either: EndActivityCalls shuts the connection's
 // socket under the blocked call, which then fails at once, and joins the thread.
+// Before the socket exists, libdbus's connect may wait in the kernel for as long as
+// the bus takes no connections (its listen queue is full); that thread alone is
+// then sent SIGURG, caught with a handler that does nothing, so that the connect
+// fails with EINTR and libdbus gives up on it.
 #pragma once
 
 #include "framework/runtime.h"

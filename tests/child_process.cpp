@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -71,6 +72,37 @@ bool Drain(int out, int err, std::string& outText, std::string& errText, Clock::
         }
     }
     return true;
+}
+
+sockaddr_un UnixAddress(const std::string& path)
+{
+    sockaddr_un where {};
+    where.sun_family = AF_UNIX;
+    if (path.size() >= sizeof where.sun_path)
+        throw std::runtime_error("the socket's path is too long");
+    std::memcpy(where.sun_path, path.c_str(), path.size() + 1);
+    return where;
+}
+
+// A Unix socket bound at `path` and listening.
+int Listen(const std::string& path, int backlog)
+{
+    const sockaddr_un where = UnixAddress(path);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0
+        || ::listen(listener, backlog) != 0)
+        throw std::runtime_error("a bus socket failed at " + path);
+    return listener;
+}
+
+// A non-blocking connect to `path`: 0, or the errno it failed with.
+int ConnectWithoutWaiting(const std::string& path, int& socket)
+{
+    const sockaddr_un where = UnixAddress(path);
+    socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (socket < 0)
+        throw std::runtime_error("socket failed");
+    return ::connect(socket, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -246,16 +278,7 @@ SilentBus::SilentBus()
         throw std::runtime_error("mkdtemp failed");
     dir_ = dir;
     log_ = dir_ + "/bus.log";
-    const std::string path = dir_ + "/bus";
-    sockaddr_un where {};
-    where.sun_family = AF_UNIX;
-    if (path.size() >= sizeof where.sun_path)
-        throw std::runtime_error("the socket's path is too long");
-    std::memcpy(where.sun_path, path.c_str(), path.size() + 1);
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0
-        || ::listen(listener, 16) != 0)
-        throw std::runtime_error("the silent bus's socket failed");
+    const int listener = Listen(dir_ + "/bus", 16);
     pid_ = ::fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -305,6 +328,32 @@ SilentBus::~SilentBus()
 std::string SilentBus::Log() const
 {
     return ReadFile(log_);
+}
+
+FullBus::FullBus()
+{
+    char dir[] = "/tmp/vantrope-full-XXXXXX";
+    if (!::mkdtemp(dir))
+        throw std::runtime_error("mkdtemp failed");
+    dir_ = dir;
+    const std::string path = dir_ + "/bus";
+    // With a backlog of 0, one connection that is never accepted fills the queue.
+    listener_ = Listen(path, 0);
+    if (ConnectWithoutWaiting(path, waiting_) != 0)
+        throw std::runtime_error("the full bus's first connection failed");
+    int probe = -1;
+    const int error = ConnectWithoutWaiting(path, probe);
+    ::close(probe);
+    if (error != EAGAIN)
+        throw std::runtime_error("the full bus's queue took another connection");
+}
+
+FullBus::~FullBus()
+{
+    ::close(waiting_);
+    ::close(listener_);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
 }
 
 Login1StandIn::Login1StandIn(const PrivateBus& bus, const std::string& mode)

@@ -98,6 +98,22 @@ private:
     pid_t pid_ = -1;
 };
 
+// A socket in the place of a system bus that takes no more connections: its listen
+// queue is full, so a blocking connect to it waits in the kernel for the test's life.
+class FullBus {
+public:
+    FullBus();
+    ~FullBus();
+    FullBus(const FullBus&) = delete;
+    FullBus& operator=(const FullBus&) = delete;
+    std::string Address() const { return "unix:path=" + dir_ + "/bus"; }
+
+private:
+    std::string dir_;
+    int listener_ = -1;
+    int waiting_ = -1; // the connection that fills the queue
+};
+
 // The stand-in for logind's Manager on `bus`: "grant" hands out an inhibitor, "refuse" denies it,
 // "late" grants it three seconds after the call and "silent" never answers.
 // It logs each call to Log() and "released" once the inhibitor's descriptor is closed everywhere.

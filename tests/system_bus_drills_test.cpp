@@ -30,6 +30,7 @@ namespace {
 using fw::Ref;
 using testing_support::ChildRun;
 using testing_support::Fact;
+using testing_support::FullBus;
 using testing_support::Login1StandIn;
 using testing_support::PrivateBus;
 using testing_support::PumpUntil;
@@ -85,7 +86,7 @@ public:
     int paints = 0;
 };
 
-enum class Bus { Silent, Logind };
+enum class Bus { Silent, Full, Logind };
 
 struct BusDrill {
     const char* label;
@@ -108,16 +109,27 @@ TEST_P(SystemBus, TheWindowCountsWhileTheCallIsOutstandingAndTheQuitDoesNotWait)
 {
     const BusDrill& d = GetParam();
     std::unique_ptr<SilentBus> silent;
+    std::unique_ptr<FullBus> full;
     std::unique_ptr<PrivateBus> bus;
     std::unique_ptr<Login1StandIn> logind;
-    if (d.bus == Bus::Silent) {
+    std::string address, log;
+    switch (d.bus) {
+    case Bus::Silent:
         silent = std::make_unique<SilentBus>();
-    } else {
+        address = silent->Address();
+        log = silent->LogPath();
+        break;
+    case Bus::Full:
+        full = std::make_unique<FullBus>();
+        address = full->Address();
+        break;
+    case Bus::Logind:
         bus = std::make_unique<PrivateBus>();
         logind = std::make_unique<Login1StandIn>(*bus, d.logind);
+        address = bus->Address();
+        log = logind->LogPath();
+        break;
     }
-    const std::string address = silent ? silent->Address() : bus->Address();
-    const std::string log = silent ? silent->LogPath() : logind->LogPath();
 
     ChildRun run = RunChild([&] {
         setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
@@ -194,6 +206,9 @@ INSTANTIATE_TEST_SUITE_P(Drills, SystemBus,
         // The connection stays open and unanswered to the end; the quit closes it.
         BusDrill { "ASocketThatAcceptsAndNeverAnswers", Bus::Silent, nullptr, false, "yes", "none", "yes",
             "closed" },
+        // The kernel holds the connect for as long as the queue stays full, which is
+        // the whole run: a quit that waited on it would never end.
+        BusDrill { "ABusWhoseListenQueueIsFull", Bus::Full, nullptr, false, "yes", "none", "yes", "" },
         BusDrill {
             "LogindAnswersAfterThreeSeconds", Bus::Logind, "late", false, "yes", "pipe", "no", "released" },
         BusDrill { "TheBusClosesTheConnectionMidCall", Bus::Logind, "silent", true, "no", "none", "no", "" }),
