@@ -53,13 +53,13 @@ void Woken(int) { }
 // Without SA_RESTART, so that the connect fails with EINTR instead of going on.
 void CatchWakeSignal()
 {
-    static const bool caught = [] {
+    static std::once_flag once;
+    std::call_once(once, [] {
         struct sigaction action { };
         action.sa_handler = &Woken;
         sigemptyset(&action.sa_mask);
-        return ::sigaction(wakeSignal, &action, nullptr) == 0;
-    }();
-    (void)caught;
+        ::sigaction(wakeSignal, &action, nullptr);
+    });
 }
 
 // A thread inherits its creator's mask, which may block the signal.
