@@ -12,7 +12,10 @@
 #include <QApplication>
 
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +49,54 @@ Ref<Application>& AppObject()
 {
     static Ref<Application> app;
     return app;
+}
+
+// Once the port and the inhibitor are done, what is left of the end (Qt's teardown,
+// which joins its X connection's thread, and the static destructors, which close the
+// audio device and join SDL's audio thread) waits on servers that may have stopped.
+// Past this bound the process ends with the run's status instead.
+constexpr suseconds_t teardownBoundUs = 400000;
+volatile std::sig_atomic_t teardownStatus = 0;
+
+void EndNow(int)
+{
+    ::_exit(teardownStatus);
+}
+
+void SetTeardownTimer(suseconds_t us)
+{
+    itimerval timer {};
+    timer.it_value.tv_usec = us;
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void BoundTheTeardown()
+{
+    SetTeardownTimer(teardownBoundUs);
+}
+
+// A teardown that got this far in time runs to its end, the sanitizers' checks at the
+// exit included. Registered before main, so that it runs after the destructors of
+// everything made while the program ran.
+void UnboundTheTeardown()
+{
+    SetTeardownTimer(0);
+}
+[[maybe_unused]] const int unboundAtExit = std::atexit(&UnboundTheTeardown);
+
+// Bounds Qt's teardown, and the process's exit from where main returns; what the caller
+// does in between is its own.
+void BoundTheRestOfTheRun(int status)
+{
+    teardownStatus = status;
+    struct sigaction action { };
+    action.sa_handler = &EndNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    // Registered now, it runs first at the exit, before the destructors of what the run made.
+    static const bool boundAtExit = std::atexit(&BoundTheTeardown) == 0;
+    (void)boundAtExit;
+    BoundTheTeardown();
 }
 
 } // namespace
@@ -241,12 +292,16 @@ void RuntimePerformFinalizers()
 int RuntimeExit()
 {
     // An Inhibit call may still wait on a silent bus; the exit does not.
-    EndActivityCalls();
+    EndActivityCalls(AudioDeviceOpening());
+    // The windows go, and the port with them: closed, its settings restored, its lock removed.
     ReleaseAllWindows();
+    const int status = startupFailed ? 1 : exitStatus;
+    BoundTheRestOfTheRun(status);
     // Qt's objects must go while Qt still exists, not among the static destructors.
     QtApp().reset();
+    SetTeardownTimer(0);
     phase = Phase::Ended;
-    return startupFailed ? 1 : exitStatus;
+    return status;
 }
 
 void UnhandledException(const std::exception& e)

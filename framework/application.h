@@ -111,8 +111,14 @@ void RuntimeRun();
 // Lets go of the windows and of the application object, whose finaliser runs.
 void RuntimePerformFinalizers();
 
-// Ends the run time: lets go of the windows and the Qt application object, and
-// returns the exit status (see the top of this file).
+// Ends the run time: ends the Inhibit calls, lets go of the windows (which closes
+// their ports) and of the Qt application object, and returns the exit status (see
+// the top of this file). What follows the windows may wait on a server that has
+// stopped (the X server, the sound server), so it is bounded: Qt's teardown here,
+// and the process's exit once main returns (the static destructors, which close the
+// audio device), each end the process with that status if they take over 0.4 s.
+// The caller's own code between the two is not bounded; main should return the
+// status, which is what a stalled exit ends with.
 int RuntimeExit();
 
 // Reports an exception that escaped an event handler or the start-up: its class

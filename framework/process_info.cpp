@@ -47,6 +47,10 @@ constexpr int wakeSignal = SIGURG;
 // How often the signal is sent again while the thread has not left: one can land
 // just before the connect and be lost.
 constexpr auto wakeInterval = std::chrono::milliseconds(5);
+// How long the end waits for the thread when another user of libdbus may hold the
+// library's global bus lock (see EndActivityCalls); otherwise the thread leaves
+// within milliseconds of the signal.
+constexpr auto endPatience = std::chrono::milliseconds(200);
 
 void Woken(int) { }
 
@@ -137,8 +141,6 @@ public:
     ActivityCaller() = default;
     ActivityCaller(const ActivityCaller&) = delete;
     ActivityCaller& operator=(const ActivityCaller&) = delete;
-    // Also at the process's exit, for a program that never ended its run time.
-    ~ActivityCaller() { End(); }
 
     void Submit(InhibitRequest request)
     {
@@ -161,7 +163,7 @@ public:
         running_ = true;
     }
 
-    void End()
+    void End(bool busLockMayBeHeld)
     {
         std::unique_lock lock(mutex_);
         ending_ = true;
@@ -173,16 +175,22 @@ public:
         dropped.swap(queue_);
         // A connect the kernel holds (a bus that takes no more connections) has no
         // socket to shut yet; the signal makes it fail, and libdbus then gives up.
-        while (running_) {
+        const auto giveUp = std::chrono::steady_clock::now() + endPatience;
+        while (running_ && (!busLockMayBeHeld || std::chrono::steady_clock::now() < giveUp)) {
             ::pthread_kill(thread.native_handle(), wakeSignal);
             stopped_.wait_for(lock, wakeInterval);
         }
+        const bool stopped = !running_;
         ending_ = false;
         lock.unlock();
         for (InhibitRequest& r : dropped)
             Deliver(*r.slot, -1);
-        if (thread.joinable())
+        if (!thread.joinable())
+            return;
+        if (stopped)
             thread.join();
+        else
+            thread.detach(); // it touches only its request, libdbus and this object, which is never freed
     }
 
 private:
@@ -304,10 +312,11 @@ private:
     int socket_ = -1; // the socket of the connection in use
 };
 
+// Never freed: a thread left to end on its own still uses it.
 ActivityCaller& Caller()
 {
-    static ActivityCaller caller;
-    return caller;
+    static ActivityCaller* const caller = new ActivityCaller;
+    return *caller;
 }
 
 // What libdbus accepts as a string: valid UTF-8 without NUL.
@@ -399,9 +408,9 @@ Ref<NSProcessInfoActivityPlugin> NSProcessInfoPlugin::beginActivity(Integer opti
     return New<NSProcessInfoActivityPlugin>(std::move(slot));
 }
 
-void EndActivityCalls()
+void EndActivityCalls(bool busLockMayBeHeld)
 {
-    Caller().End();
+    Caller().End(busLockMayBeHeld);
 }
 
 } // namespace fw

@@ -20,6 +20,13 @@
 // the bus takes no connections (its listen queue is full); that thread alone is
 // then sent SIGURG, caught with a handler that does nothing, so that the connect
 // fails with EINTR and libdbus gives up on it.
+//
+// One wait is beyond the signal's reach: every libdbus connection that ends takes
+// the library's global bus lock, which another user of libdbus in the process (SDL,
+// while the audio device opens) holds for as long as its own connection to a bus is
+// being made, without end on a bus that never answers. When that may be so, the end
+// gives the thread a short while and then leaves it; it touches nothing that is
+// ever freed.
 #pragma once
 
 #include "framework/runtime.h"
@@ -79,7 +86,9 @@ private:
 
 // Ends the Inhibit calls still outstanding, without waiting for the bus, and the
 // plugin's thread with them. The run time's exit calls it; a later activity starts
-// the thread again.
-void EndActivityCalls();
+// the thread again. `busLockMayBeHeld`: another user of libdbus may be holding its
+// global bus lock; a thread held on it is then left after a short while (and a later
+// activity waits behind it).
+void EndActivityCalls(bool busLockMayBeHeld = false);
 
 } // namespace fw

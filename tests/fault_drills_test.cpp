@@ -8,6 +8,7 @@
 #include "monitor/my_serial.h"
 #include "monitor/window1.h"
 #include "tests/child_process.h"
+#include "tests/drill_watch.h"
 #include "tests/pty_helper.h"
 
 #include <QAbstractButton>
@@ -34,6 +35,7 @@
 namespace {
 
 using testing_support::ChildRun;
+using testing_support::Counted;
 using testing_support::Fact;
 using testing_support::PortLink;
 using testing_support::Pty;
@@ -70,15 +72,6 @@ fw::Integer Shown(const fw::Ref<fw::Label>& label)
 {
     const std::string text = Text(label);
     return text.empty() || text == "-" ? -1 : std::stoll(text);
-}
-
-// Every pulse counted since the start: the ring (the run stays inside its minute) and the open second.
-fw::Integer Counted(class Window1& w)
-{
-    fw::Integer sum = w.tempCountsSum;
-    for (int i = 0; i < 60; ++i)
-        sum += w.counts[static_cast<std::size_t>(i)];
-    return sum;
 }
 
 // The user picks the row in the popup's box, also the row already selected.

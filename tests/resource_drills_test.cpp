@@ -10,6 +10,7 @@
 #include "monitor/window1.h"
 #include "nixie/nixie_canvas.h"
 #include "tests/child_process.h"
+#include "tests/drill_watch.h"
 #include "tests/pty_helper.h"
 
 #include <QTimer>
@@ -31,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::ChildRun;
+using testing_support::Counted;
 using testing_support::Fact;
 using testing_support::Pty;
 using testing_support::PumpUntil;
@@ -110,14 +112,6 @@ protected:
 std::string Text(const fw::Ref<fw::Label>& label)
 {
     return label->Text().ToStdString();
-}
-
-fw::Integer Counted(class Window1& w)
-{
-    fw::Integer sum = w.tempCountsSum;
-    for (int i = 0; i < 60; ++i)
-        sum += w.counts[static_cast<std::size_t>(i)];
-    return sum;
 }
 
 TEST_P(BadResources, TheWindowRunsWithTubesAndClicksAndNothingIsReported)

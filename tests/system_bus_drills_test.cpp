@@ -8,6 +8,7 @@
 #include "framework/msgbox.h"
 #include "monitor/window1.h"
 #include "tests/child_process.h"
+#include "tests/drill_watch.h"
 #include "tests/pty_helper.h"
 
 #include <QApplication>
@@ -29,9 +30,11 @@ namespace {
 
 using fw::Ref;
 using testing_support::ChildRun;
+using testing_support::Counted;
 using testing_support::Fact;
 using testing_support::FullBus;
 using testing_support::Login1StandIn;
+using testing_support::PaintWatch;
 using testing_support::PrivateBus;
 using testing_support::PumpUntil;
 using testing_support::RunChild;
@@ -43,14 +46,6 @@ using testing_support::childArgv;
 // Long enough for any healthy run on a loaded machine; only a fault reaches it.
 constexpr int patience = 30000;
 constexpr fw::Integer pulses = 300;
-
-fw::Integer Counted(class Window1& w)
-{
-    fw::Integer sum = w.tempCountsSum;
-    for (int i = 0; i < 60; ++i)
-        sum += w.counts[static_cast<std::size_t>(i)];
-    return sum;
-}
 
 bool IsPipe(int fd)
 {
@@ -74,17 +69,6 @@ bool Pending()
     Ref<class App> app = App();
     return app && app->SleepDisableHandle && app->SleepDisableHandle->Pending();
 }
-
-// Counts the paints of any widget.
-class PaintWatch : public QObject {
-public:
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        paints += e->type() == QEvent::Paint;
-        return false;
-    }
-    int paints = 0;
-};
 
 enum class Bus { Silent, Full, Logind };
 

@@ -17,6 +17,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "message box: %s\n", text.ToStdString().c_str());
     });
     const int result = RUN_ALL_TESTS();
+    // A teardown that stalls ends the process with the run's status: make it the tests'.
+    fw::Quit(result);
     fw::RuntimeExit();
     return result;
 }
