@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -368,6 +369,17 @@ Login1StandIn::Login1StandIn(const PrivateBus& bus, const std::string& mode)
 std::string Login1StandIn::Log() const
 {
     return ReadFile(log_);
+}
+
+int ThreadsWaitingIn(const std::string& wchan)
+{
+    int n = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (dirent* task = ::readdir(dir))
+            n += ReadFile(std::string("/proc/self/task/") + task->d_name + "/wchan") == wchan;
+        ::closedir(dir);
+    }
+    return n;
 }
 
 std::string ReadFile(const std::string& path)

@@ -131,6 +131,10 @@ private:
 // The contents of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+// How many of this process's threads wait in that kernel function (their wchan):
+// "unix_wait_for_peer" for a connect that a full listen queue holds.
+int ThreadsWaitingIn(const std::string& wchan);
+
 // In a child: waits a while for `text` to appear in the file; true when it did.
 bool WaitForText(const std::string& path, const std::string& text);
 

@@ -16,7 +16,6 @@
 #include <QEvent>
 #include <QTimer>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -44,6 +43,7 @@ using testing_support::PrivateBus;
 using testing_support::PumpUntil;
 using testing_support::RunChild;
 using testing_support::SilentBus;
+using testing_support::ThreadsWaitingIn;
 
 using testing_support::childArgc;
 using testing_support::childArgv;
@@ -58,18 +58,6 @@ long long MonotonicNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
         std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-int ThreadsWaitingIn(const std::string& wchan)
-{
-    int n = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (dirent* task = ::readdir(dir))
-            n += testing_support::ReadFile(std::string("/proc/self/task/") + task->d_name + "/wchan")
-                == wchan;
-        ::closedir(dir);
-    }
-    return n;
 }
 
 int Occurrences(const std::string& text, const std::string& word)

@@ -232,16 +232,8 @@ TEST(ProcessInfo, AnInhibitorGrantedAfterItsHandleWentIsClosedAtOnce)
 bool AThreadWaitsToConnect()
 {
     for (int i = 0; i < 2000; ++i) {
-        if (DIR* dir = ::opendir("/proc/self/task")) {
-            bool waiting = false;
-            while (dirent* task = ::readdir(dir))
-                waiting = waiting
-                    || testing_support::ReadFile(std::string("/proc/self/task/") + task->d_name + "/wchan")
-                        == "unix_wait_for_peer";
-            ::closedir(dir);
-            if (waiting)
-                return true;
-        }
+        if (testing_support::ThreadsWaitingIn("unix_wait_for_peer") > 0)
+            return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
