@@ -10,15 +10,19 @@
 #include "framework/window.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace fw {
@@ -60,6 +64,7 @@ volatile std::sig_atomic_t teardownStatus = 0;
 
 void EndNow(int)
 {
+    RestoreOpenPortsNow();
     ::_exit(teardownStatus);
 }
 
@@ -97,6 +102,92 @@ void BoundTheRestOfTheRun(int status)
     static const bool boundAtExit = std::atexit(&BoundTheTeardown) == 0;
     (void)boundAtExit;
     BoundTheTeardown();
+}
+
+// The signals that end a run as Quit does: a session manager's SIGTERM at logout,
+// Ctrl+C's SIGINT, a closed terminal's SIGHUP. The handler only records the first
+// and wakes the loop through a pipe; the loop quits with 128 plus its number. The
+// end may still wait, on a main thread held by a server or a start-up still making
+// the window, so past a deadline, and at a second signal, the handler puts the open
+// ports back and ends the process itself. The inhibitor's descriptor closes with it.
+constexpr std::array<int, 3> endingSignals = { SIGTERM, SIGINT, SIGHUP };
+constexpr long signalDeadlineNs = 900'000'000;
+volatile std::sig_atomic_t endingSignal = 0;
+volatile std::sig_atomic_t quitRequested = 0;
+int signalPipe[2] = { -1, -1 };
+timer_t signalDeadline {};
+bool signalDeadlineMade = false;
+QSocketNotifier* signalNotifier = nullptr;
+
+void EndAtOnce(int status)
+{
+    RestoreOpenPortsNow();
+    ::_exit(status);
+}
+
+void OnEndingSignal(int signal)
+{
+    if (endingSignal != 0)
+        EndAtOnce(128 + signal);
+    endingSignal = signal;
+    if (!quitRequested)
+        teardownStatus = 128 + signal;
+    struct sigaction action { };
+    action.sa_handler = &EndNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    if (signalDeadlineMade) {
+        itimerspec deadline {};
+        deadline.it_value.tv_nsec = signalDeadlineNs;
+        ::timer_settime(signalDeadline, 0, &deadline, nullptr);
+    }
+    const int savedErrno = errno;
+    const char wake = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &wake, 1);
+    errno = savedErrno;
+}
+
+// Quits for a signal that came; true when one had.
+bool QuitForSignal()
+{
+    if (endingSignal == 0)
+        return false;
+    Quit(128 + endingSignal);
+    return true;
+}
+
+void CatchEndingSignals()
+{
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    if (!signalDeadlineMade) {
+        sigevent event {};
+        event.sigev_notify = SIGEV_SIGNAL;
+        event.sigev_signo = SIGALRM;
+        signalDeadlineMade = ::timer_create(CLOCK_MONOTONIC, &event, &signalDeadline) == 0;
+    }
+    signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QtApp().get());
+    QObject::connect(signalNotifier, &QSocketNotifier::activated, [] {
+        char drained[16];
+        while (::read(signalPipe[0], drained, sizeof drained) > 0) { }
+        QuitForSignal();
+    });
+    struct sigaction action { };
+    action.sa_handler = &OnEndingSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : endingSignals)
+        sigaddset(&action.sa_mask, signal);
+    for (int signal : endingSignals)
+        ::sigaction(signal, &action, nullptr);
+}
+
+// Once the run time has ended, the signals end the process as they would any other.
+void ReleaseEndingSignals()
+{
+    for (int signal : endingSignals)
+        std::signal(signal, SIG_DFL);
+    endingSignal = 0;
+    signalNotifier = nullptr; // went with the Qt application object
 }
 
 } // namespace
@@ -149,6 +240,7 @@ void RuntimeInit(int argc, char** argv)
     qInstallMessageHandler(previous);
     // The application outlives its windows: only Quit ends the run, as the program expects.
     QApplication::setQuitOnLastWindowClosed(false);
+    CatchEndingSignals();
     phase = Phase::Starting;
 }
 
@@ -275,6 +367,8 @@ void RuntimeRun()
     if (!QtApp())
         throw UnsupportedOperationException("RuntimeRun: the run time has not been started");
     phase = Phase::Running;
+    // A signal that came while the start-up made the window ends the run before its loop.
+    QuitForSignal();
     if (!quitting)
         if (Ref<Application> app = GetAppObject())
             Dispatch([&app] { app->RaiseEvent("Open"); });
@@ -300,6 +394,7 @@ int RuntimeExit()
     // Qt's objects must go while Qt still exists, not among the static destructors.
     QtApp().reset();
     SetTeardownTimer(0);
+    ReleaseEndingSignals();
     phase = Phase::Ended;
     return status;
 }
@@ -359,6 +454,7 @@ void Quit(int exitCode)
     if (quitting)
         return;
     quitting = true;
+    quitRequested = 1;
     exitStatus = exitCode;
     // Outside the loop this does nothing; RuntimeRun then sees `quitting` and does not start it.
     QCoreApplication::exit(exitCode);

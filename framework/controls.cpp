@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QStyle>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -472,9 +473,26 @@ PopupMenu::PopupMenu()
 }
 PopupMenu::~PopupMenu() = default;
 
+namespace {
+
+// A wheel turn over the closed box would pick the next row, and Qt reports that as
+// the user's choice; a pointer that only passes over it must not change the selection.
+// The open list scrolls as usual: its wheel events go to the list, not here.
+class PopupComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+};
+
+} // namespace
+
 QWidget* PopupMenu::CreateWidget(QWidget* parent)
 {
-    auto* combo = new QComboBox(parent);
+    auto* combo = new PopupComboBox(parent);
+    // Focus comes from a click or the keyboard, not from the wheel passing over.
+    combo->setFocusPolicy(Qt::StrongFocus);
     impl_->combo = combo;
     for (const String& row : impl_->rows)
         combo->addItem(ToQString(row));

@@ -8,6 +8,10 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
@@ -290,9 +294,18 @@ Ref<Picture> Picture::OpenFromApp(const String& fileName)
         return Ref<Picture>();
     auto picture = New<Picture>();
     QFile& file = picture->impl_->file;
-    file.setFileName(QString::fromStdString(folder + "/" + name));
-    if (!file.open(QIODevice::ReadOnly))
+    // Regular files only, opened without waiting: a FIFO in the picture's place would
+    // hold the open until something wrote to it.
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return Ref<Picture>();
+    struct stat info { };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Ref<Picture>();
+    }
     if (!picture->impl_->Open())
         return Ref<Picture>();
     return picture;

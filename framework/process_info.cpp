@@ -176,7 +176,9 @@ public:
         // A connect the kernel holds (a bus that takes no more connections) has no
         // socket to shut yet; the signal makes it fail, and libdbus then gives up.
         const auto giveUp = std::chrono::steady_clock::now() + endPatience;
-        while (running_ && (!busLockMayBeHeld || std::chrono::steady_clock::now() < giveUp)) {
+        // A thread left by an earlier end is no longer this object's to signal.
+        while (running_ && thread.joinable()
+            && (!busLockMayBeHeld || std::chrono::steady_clock::now() < giveUp)) {
             ::pthread_kill(thread.native_handle(), wakeSignal);
             stopped_.wait_for(lock, wakeInterval);
         }

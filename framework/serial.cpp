@@ -1,17 +1,22 @@
 #include "framework/serial.h"
+#include "framework/serial_lock.h"
 #include "framework/serial_speed.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QLockFile>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -64,21 +69,6 @@ Integer CodeFor(Step step, int error, bool open)
     return Serial::OtherError;
 }
 
-// The device's lock file, named and placed as Qt SerialPort places its own
-// ("/var/lock/LCK..pts_3"), so that programs built on it see this one's locks
-// and the other way round. Empty when no folder for it can be written.
-QString LockPath(const QString& device)
-{
-    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char* dir : { "/var/lock", "/run/lock", "/tmp" }) {
-        const QFileInfo folder(QString::fromLatin1(dir));
-        if (folder.isDir() && folder.isReadable() && folder.isWritable())
-            return folder.filePath() + QLatin1String("/LCK..") + name;
-    }
-    return {};
-}
-
 QString ToQString(const String& s)
 {
     return QString::fromUtf8(s.Bytes().data(), static_cast<qsizetype>(s.Bytes().size()));
@@ -117,7 +107,89 @@ ControlLineRecorder& Recorder()
     return recorder;
 }
 
+// What putting an open device back takes, where a signal handler can reach it:
+// the run's end by a signal may come while the main thread cannot run. A slot is
+// free, filled by its connection, being shut by it, or claimed by that end; the
+// connection and the end take it from "filled" with one exchange, so only one of
+// them touches the device.
+struct Restorable {
+    enum : int { Free, Filled, Shutting, Claimed };
+    std::atomic<int> state { Free };
+    int fd = -1;
+    termios saved {};
+    char lockPath[PATH_MAX] {};
+    dev_t lockDevice = 0;
+    ino_t lockInode = 0;
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+std::array<Restorable, 16> restorables;
+
+// While the main thread fills or shuts a slot, no handler may run on it and wait for it.
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+        sigset_t all;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &previous_);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// A slot filled for the open device, or -1 when all are in use (the device is then
+// put back only by a close).
+int Register(int fd, const termios& saved, const serial_lock::DeviceLock& lock)
+{
+    SignalsHeld held;
+    for (std::size_t i = 0; i < restorables.size(); ++i) {
+        Restorable& r = restorables[i];
+        int expected = Restorable::Free;
+        if (!r.state.compare_exchange_strong(expected, Restorable::Shutting))
+            continue;
+        r.fd = fd;
+        r.saved = saved;
+        std::snprintf(r.lockPath, sizeof r.lockPath, "%s", lock.Path().c_str());
+        struct stat info { };
+        const bool known = ::lstat(r.lockPath, &info) == 0;
+        r.lockDevice = known ? info.st_dev : 0;
+        r.lockInode = known ? info.st_ino : 0;
+        r.state.store(Restorable::Filled);
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
 } // namespace
+
+void RestoreOpenPortsNow() noexcept
+{
+    const int savedErrno = errno;
+    for (Restorable& r : restorables) {
+        // A slot being filled or shut is the main thread's for a few system calls.
+        for (int waits = 0; waits < 100; ++waits) {
+            int expected = Restorable::Filled;
+            if (r.state.compare_exchange_strong(expected, Restorable::Claimed)) {
+                ::tcsetattr(r.fd, TCSANOW, &r.saved);
+                ::ioctl(r.fd, TIOCNXCL);
+                struct stat info { };
+                if (::lstat(r.lockPath, &info) == 0 && info.st_dev == r.lockDevice
+                    && info.st_ino == r.lockInode)
+                    ::unlink(r.lockPath);
+                break;
+            }
+            if (expected != Restorable::Shutting)
+                break;
+            const timespec pause { 0, 1'000'000 };
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    errno = savedErrno;
+}
 
 // The device side of a connection: its descriptor and lock, the bytes taken from
 // it and not yet read, and two notifiers. One watches for the device hanging up
@@ -143,13 +215,9 @@ struct Serial::Impl {
     // Opens and sets up the device; the code of what failed, or NoError.
     Integer OpenDevice(const QString& path, Integer baud, Integer bits)
     {
-        const QString lockPath = LockPath(path);
-        if (lockPath.isEmpty())
-            return Serial::AccessDenied;
-        auto deviceLock = std::make_unique<QLockFile>(lockPath);
-        // A lock stays the holder's as long as it runs, however long that is.
-        deviceLock->setStaleLockTime(0);
-        if (!deviceLock->tryLock(0))
+        std::unique_ptr<serial_lock::DeviceLock> deviceLock
+            = serial_lock::DeviceLock::Take(path.toLocal8Bit().toStdString());
+        if (!deviceLock)
             return Serial::AccessDenied;
         const int opened = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (opened < 0)
@@ -177,6 +245,7 @@ struct Serial::Impl {
             return CodeFor(Step::Other, error, false);
         }
         lock = std::move(deviceLock);
+        restorable = Register(fd, saved, *lock);
         watching = false;
         if (QCoreApplication::instance()) {
             hangUp.setSocket(fd);
@@ -194,12 +263,25 @@ struct Serial::Impl {
             return;
         hangUp.setEnabled(false);
         arrivals.setEnabled(false);
+        SignalsHeld held;
+        int expected = Restorable::Filled;
+        if (restorable >= 0
+            && !restorables[static_cast<std::size_t>(restorable)].state.compare_exchange_strong(
+                expected, Restorable::Shutting)) {
+            // A signal's end of the run has put the device back; the process is ending.
+            fd = -1;
+            (void)lock.release();
+            return;
+        }
         if (!gone) {
             ::tcsetattr(fd, TCSANOW, &saved);
             ::ioctl(fd, TIOCNXCL);
         }
         ::close(std::exchange(fd, -1));
         lock.reset();
+        if (restorable >= 0)
+            restorables[static_cast<std::size_t>(std::exchange(restorable, -1))].state.store(
+                Restorable::Free);
     }
 
     bool ApplySpeed(Integer baud)
@@ -280,7 +362,8 @@ struct Serial::Impl {
     Serial& owner;
     int fd = -1;
     termios saved {}; // the device's settings before the opening, put back at closing
-    std::unique_ptr<QLockFile> lock;
+    std::unique_ptr<serial_lock::DeviceLock> lock;
+    int restorable = -1; // the device's slot for a signal's end of the run
     QByteArray received; // taken from the device, not yet read
     bool watching = false; // the arrivals notifier is on
     bool lossPending = false; // a loss is closed and not yet reported
@@ -312,6 +395,14 @@ Ref<fw::SerialPort> SystemClass::SerialPort(Integer index)
     if (index < 0 || index >= static_cast<Integer>(ports.size()))
         return Ref<fw::SerialPort>();
     return ports[static_cast<std::size_t>(index)];
+}
+
+Ref<fw::SerialPort> SystemClass::SerialPortNamed(const String& name)
+{
+    for (const Ref<fw::SerialPort>& port : SystemPorts())
+        if (port && port->Name() == name)
+            return port;
+    return Ref<fw::SerialPort>();
 }
 
 Ref<SystemClass> System()

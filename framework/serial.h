@@ -18,7 +18,7 @@
 //   0     None                   never raised: no error
 //   100   Access Denied          Open: the device may not be opened (permission), or another
 //                                connection, of this process or another, holds it locked (a lock
-//                                file in /var/lock named as Qt SerialPort names it, and TIOCEXCL)
+//                                file in /var/lock, framework/serial_lock.h, and TIOCEXCL)
 //   101   Port Not Found         Open: no port was set, or the device does not exist
 //   102   Invalid Options        Baud or Bits set to a code outside the tables below (the setting
 //                                keeps its value), or the open device refused the speed or data bits
@@ -91,9 +91,16 @@ public:
     Integer SerialPortCount();
     // The port with that index, counted from 0; nil for an index the system does not have.
     Ref<fw::SerialPort> SerialPort(Integer index);
+    // The port the system lists now under that name; nil when it lists none.
+    Ref<fw::SerialPort> SerialPortNamed(const String& name);
 };
 
 Ref<SystemClass> System();
+
+// Puts every open device back as it was before its opening (its settings, its lock
+// file removed), without closing it or touching any object. For the run's end when
+// the process must stop at once: callable from a signal handler, on any thread.
+void RestoreOpenPortsNow() noexcept;
 
 // For tests only: while a provider is set, the system object takes its list of
 // ports from it (pseudo-terminals a test made) instead of asking the system,

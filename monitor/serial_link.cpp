@@ -42,7 +42,11 @@ fw::String ErrorText(fw::Integer code)
 void MySerial::Event_Error()
 {
     const fw::Integer code = LastErrorCode();
-    Window1()->StaticSerialError()->SetText("Serial Port Error: " + fw::Str(code) + " " + ErrorText(code));
+    const fw::Ref<class Window1> window = Window1();
+    window->StaticSerialError()->SetText("Serial Port Error: " + fw::Str(code) + " " + ErrorText(code));
+    // The layer has closed the port of a device that went away: the status says so.
+    if (code == PortLost && !IsOpen() && window->Serial1.get() == this)
+        window->StaticStatus()->SetText("Not Open");
 }
 
 void Window1::serialPopup_Open(const fw::Ref<fw::PopupMenu>& /*sender*/)
@@ -52,7 +56,9 @@ void Window1::serialPopup_Open(const fw::Ref<fw::PopupMenu>& /*sender*/)
     // Raises Change at once: the window starts with an unopened serial object.
     serialPopup()->SetListIndex(0);
     for (Integer i = 0; i < fw::System()->SerialPortCount(); ++i)
-        serialPopup()->AddRow(fw::System()->SerialPort(i)->Name());
+        // A port that went since the count was asked is left out.
+        if (const fw::Ref<fw::SerialPort> port = fw::System()->SerialPort(i))
+            serialPopup()->AddRow(port->Name());
 }
 
 void Window1::serialPopup_Change(const fw::Ref<fw::PopupMenu>& /*sender*/)
@@ -67,7 +73,9 @@ void Window1::serialPopup_Change(const fw::Ref<fw::PopupMenu>& /*sender*/)
     }
     if (ourSerialPort >= serialPopup()->ListCount())
         return;
-    Serial1->SetSerialPort(fw::System()->SerialPort(ourSerialPort));
+    // The port the row names, wherever the system lists it now: a row looked up by its
+    // place could open, and reset, another device. A port that went is not found (nil).
+    Serial1->SetSerialPort(fw::System()->SerialPortNamed(serialPopup()->List(ourSerialPort + 1)));
     if (Serial1->Open()) {
         ignoreCountsTimer = 40;
         StaticSerialError()->SetText("Serial Port Error: None");

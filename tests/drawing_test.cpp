@@ -17,6 +17,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -149,6 +150,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, OpenFromApp,
             "open-text.jpg", false },
         OpenCase { "Folder", [] { fs::create_directories(ResourcesFolder() / "open-folder.jpg"); },
             "open-folder.jpg", false },
+        // Nothing writes to it: opening it to read would wait for good.
+        OpenCase { "Fifo",
+            [] {
+                fs::create_directories(ResourcesFolder());
+                fs::remove(ResourcesFolder() / "open-fifo.jpg");
+                ASSERT_EQ(::mkfifo((ResourcesFolder() / "open-fifo.jpg").c_str(), 0600), 0);
+            },
+            "open-fifo.jpg", false },
         OpenCase { "PathOutOfTheFolder",
             [] {
                 fs::create_directories(ResourcesFolder());

@@ -1,10 +1,13 @@
 // Fault drills on the whole program, each run a child process started through the
 // entry point's own path with a pseudo-terminal as the system's only port: the far
-// end of the line going away, bursts, exceptions out of a timer's handler, and
-// quitting while a modal message box is up.
+// end of the line going away, bursts, exceptions out of a timer's handler,
+// quitting while a modal message box is up, a port that goes while the list is
+// built, and the signals that end a run.
+#include "app/app.h"
 #include "app/startup.h"
 #include "framework/application.h"
 #include "framework/msgbox.h"
+#include "framework/serial_lock.h"
 #include "monitor/my_serial.h"
 #include "monitor/window1.h"
 #include "tests/child_process.h"
@@ -22,10 +25,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/times.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -37,7 +44,9 @@ namespace {
 using testing_support::ChildRun;
 using testing_support::Counted;
 using testing_support::Fact;
+using testing_support::Login1StandIn;
 using testing_support::PortLink;
+using testing_support::PrivateBus;
 using testing_support::Pty;
 using testing_support::Pump;
 using testing_support::PumpUntil;
@@ -160,7 +169,7 @@ TEST(FarEndCloses, OneErrorLineThenIdleWhileTheRingRunsOnAndThePortCountsAgainOn
     EXPECT_EQ(run.Fact("cpmBefore"), "300");
     EXPECT_EQ(run.Fact("errorLine"), "Serial Port Error: 106 ");
     EXPECT_EQ(run.Fact("errorLineAfter"), "seen") << "one error line, not one per turn of the loop";
-    EXPECT_EQ(run.Fact("statusAfter"), "Open") << "an error changes only the error line";
+    EXPECT_EQ(run.Fact("statusAfter"), "Not Open") << "the layer closed the port of the device that went";
     // Under 2% of one core over those two seconds.
     const long limit = ::sysconf(_SC_CLK_TCK) * 2 * 2 / 100;
     EXPECT_LT(std::stol(run.Fact("cpuTicks")), limit) << "CPU ticks after the far end closed";
@@ -443,5 +452,192 @@ INSTANTIATE_TEST_SUITE_P(Cases, QuitWhileABoxIsUp,
             },
             [] {}, 4 }),
     [](const auto& row) { return std::string(row.param.label); });
+
+// ---- A port that goes while the list is built ---------------------------------------------
+
+TEST(PortGoesWhileTheListIsBuilt, TheStartGoesOnAndTheLoopRuns)
+{
+    ChildRun run = RunChild([] {
+        Prepare();
+        static Pty a, b;
+        // Two ports for the first three questions (a count, port 0, a count), then one.
+        static int asked = 0;
+        fw::SetSerialPortProvider([] {
+            return ++asked <= 3 ? std::vector { a.Port(), b.Port() } : std::vector { b.Port() };
+        });
+        Script([] {
+            auto popup = Window1()->serialPopup();
+            std::string rows;
+            for (fw::Integer i = 0; i < popup->ListCount(); ++i)
+                rows += popup->List(i).ToStdString() + "|";
+            Fact("rows", rows);
+            Fact("expectedRows", "None|" + a.Name() + "|");
+            fw::SetSerialPortProvider([] { return std::vector { a.Port() }; });
+            UserPicks(1);
+            Fact("status", Text(Window1()->StaticStatus()));
+            fw::Quit(0);
+        });
+        return VantropeMain(childArgc, childArgv);
+    });
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.Fact("rows"), run.Fact("expectedRows")) << "the port that went is left out";
+    EXPECT_EQ(run.Fact("status"), "Open");
+    EXPECT_EQ(run.err.find("Vantrope:"), std::string::npos) << run.err;
+}
+
+// ---- The signals that end a run -----------------------------------------------------------
+
+struct SignalCase {
+    const char* label;
+    int signal;
+    enum When { PortOpen, AboutBoxUp, FailedOpeningBoxUp, WindowBeingMade, MainThreadHeld, Twice } when;
+};
+void PrintTo(const SignalCase& c, std::ostream* os)
+{
+    *os << c.label;
+}
+
+class EndingSignal : public ::testing::TestWithParam<SignalCase> { };
+
+bool SameLine(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag
+        && a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0
+        && cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
+TEST_P(EndingSignal, PutsThePortBackRemovesItsLockReleasesTheInhibitorAndEndsWith128PlusItsNumber)
+{
+    const SignalCase& c = GetParam();
+    PrivateBus bus;
+    Login1StandIn logind(bus, "grant");
+    // The parent's, so that the device and its settings outlive the child.
+    Pty pty;
+    const termios before = pty.Attributes();
+    const std::string lock = fw::serial_lock::PathFor(pty.Path());
+    ChildRun run = RunChild([&]() -> int {
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.Address().c_str(), 1);
+        fw::RuntimeInit(childArgc, childArgv);
+        static bool raised = false;
+        static const SignalCase* k = &c;
+        static const Pty* device = &pty;
+        // A missing port second in the list, for the failed opening's box.
+        fw::SetSerialPortProvider([] {
+            // The list is built while the window is made.
+            if (k->when == SignalCase::WindowBeingMade && !std::exchange(raised, true))
+                ::kill(::getpid(), k->signal);
+            return std::vector { device->Port(),
+                fw::New<fw::SerialPort>(fw::String("ttyGONE0"), fw::String("/nonexistent/ttyGONE-signal")) };
+        });
+        static std::function<void()> send = [] { ::kill(::getpid(), k->signal); };
+        Script([&] {
+            Fact("loopRan", "yes");
+            auto w = Window1();
+            UserPicks(1);
+            Fact("status", Text(w->StaticStatus()));
+            Fact("locked", std::filesystem::exists(lock) ? "yes" : "no");
+            PumpUntil(
+                [] { return App()->SleepDisableHandle && App()->SleepDisableHandle->InhibitorFd() >= 0; },
+                patience);
+            Fact("inhibited", App()->SleepDisableHandle->InhibitorFd() >= 0 ? "yes" : "no");
+            std::fflush(stdout); // the process may end without flushing it
+            switch (k->when) {
+            case SignalCase::AboutBoxUp:
+            case SignalCase::FailedOpeningBoxUp: {
+                auto* user = new QTimer(qApp);
+                QObject::connect(user, &QTimer::timeout, [user] {
+                    if (QMessageBox* box = ShownBox()) {
+                        user->stop();
+                        Fact("shown", box->text().toStdString());
+                        send();
+                    }
+                });
+                user->start(10);
+                if (k->when == SignalCase::AboutBoxUp) {
+                    MenuAction("FileAboutVantrope")->trigger();
+                } else {
+                    // The opening fails, so the port of the first choice is the one to put back.
+                    auto* combo = qobject_cast<QComboBox*>(w->serialPopup()->Widget());
+                    combo->setCurrentIndex(2);
+                    static fw::Ref<MySerial> keep = w->Serial1; // its port stays open
+                    emit combo->activated(2);
+                }
+                break;
+            }
+            case SignalCase::MainThreadHeld:
+                // As a stopped X server or sound server would hold it.
+                send();
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                break;
+            case SignalCase::Twice:
+                send();
+                send();
+                std::this_thread::sleep_for(std::chrono::seconds(20));
+                break;
+            default:
+                send();
+                break;
+            }
+        });
+        const int status = VantropeMain(childArgc, childArgv);
+        Fact("returned", "yes");
+        std::fflush(stdout);
+        std::exit(status); // as main does: through the process's exit
+    });
+    ASSERT_TRUE(run.exited) << "only the signal ends the run, and it did not\n" << run.err;
+    EXPECT_EQ(run.status, 128 + c.signal) << run.err;
+    EXPECT_TRUE(SameLine(pty.Attributes(), before)) << "the port's settings are as before the opening";
+    EXPECT_FALSE(std::filesystem::exists(lock)) << lock;
+    EXPECT_EQ(run.err.find("Vantrope:"), std::string::npos) << run.err;
+    if (c.when == SignalCase::WindowBeingMade) {
+        EXPECT_EQ(run.Fact("loopRan"), "<unset>") << "the run ended before its loop";
+        EXPECT_EQ(logind.Log(), "") << "nor was the inhibitor asked for";
+        return;
+    }
+    EXPECT_EQ(run.Fact("status"), "Open");
+    EXPECT_EQ(run.Fact("locked"), "yes");
+    EXPECT_EQ(run.Fact("inhibited"), "yes");
+    EXPECT_TRUE(testing_support::WaitForText(logind.LogPath(), "released")) << logind.Log();
+    const bool endedByTheHandler = c.when == SignalCase::MainThreadHeld || c.when == SignalCase::Twice;
+    EXPECT_EQ(run.Fact("returned"), endedByTheHandler ? "<unset>" : "yes");
+    if (c.when == SignalCase::AboutBoxUp) {
+        EXPECT_EQ(run.Fact("shown"), "Vantrope 2.0.0");
+    }
+    if (c.when == SignalCase::FailedOpeningBoxUp) {
+        EXPECT_EQ(run.Fact("shown"), "Failure to open serial  port!!");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndingSignal,
+    ::testing::Values(SignalCase { "SigtermWithThePortOpen", SIGTERM, SignalCase::PortOpen },
+        SignalCase { "SigintWithThePortOpen", SIGINT, SignalCase::PortOpen },
+        SignalCase { "SighupWithThePortOpen", SIGHUP, SignalCase::PortOpen },
+        SignalCase { "SigtermWhileTheAboutBoxIsUp", SIGTERM, SignalCase::AboutBoxUp },
+        SignalCase { "SigintWhileTheFailedOpeningBoxIsUp", SIGINT, SignalCase::FailedOpeningBoxUp },
+        SignalCase { "SigtermWhileTheWindowIsBeingMade", SIGTERM, SignalCase::WindowBeingMade },
+        SignalCase { "SigtermWhileTheMainThreadIsHeld", SIGTERM, SignalCase::MainThreadHeld },
+        SignalCase { "SigtermTwiceEndsItAtOnce", SIGTERM, SignalCase::Twice }),
+    [](const auto& row) { return std::string(row.param.label); });
+
+TEST(EndingSignalOutsideTheRun, KeepsItsDefaultActionBeforeTheRunTimeStartsAndAfterItEnds)
+{
+    for (const bool afterTheRun : { false, true }) {
+        SCOPED_TRACE(afterTheRun ? "after the run" : "before the run time starts");
+        int raw = 0;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (afterTheRun) {
+                Prepare();
+                Script([] { fw::Quit(0); });
+                VantropeMain(childArgc, childArgv);
+            }
+            ::kill(::getpid(), SIGTERM);
+            ::_exit(0);
+        }
+        ::waitpid(pid, &raw, 0);
+        EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM) << raw;
+    }
+}
 
 } // namespace

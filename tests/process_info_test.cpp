@@ -5,6 +5,7 @@
 #include "framework/process_info.h"
 #include "tests/child_process.h"
 
+#include <dbus/dbus.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -305,6 +306,53 @@ TEST_P(EndingTheCalls, LeavesNoThreadDescriptorOrConnectionAndCanBeDoneAgain)
     EXPECT_EQ(run.Fact("againPendingAfter"), "no");
     EXPECT_EQ(run.Fact("againThreadsLeft"), "0");
     EXPECT_FALSE(Reported(run.err)) << run.err;
+}
+
+// How many connections the silent bus has accepted, waiting a while for `count`.
+bool Accepted(const SilentBus& bus, std::size_t count)
+{
+    for (int i = 0; i < 2000; ++i) {
+        const std::string log = bus.Log();
+        std::size_t seen = 0;
+        for (std::size_t at = log.find("accepted"); at != std::string::npos;
+             at = log.find("accepted", at + 1))
+            ++seen;
+        if (seen >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Another user of libdbus (SDL, while the audio device opens) holds the library's
+// global bus lock while its connection to a silent bus waits for Hello, so the
+// plugin's thread cannot end its own connection: the end leaves it.
+TEST(ProcessInfo, EndingTheCallsAgainAfterTheThreadWasLeftIsHarmless)
+{
+    SilentBus silent;
+    ChildRun run = RunChild([&] {
+        StartOn(silent.Address());
+        std::thread([] {
+            DBusError e;
+            dbus_error_init(&e);
+            dbus_bus_get_private(DBUS_BUS_SYSTEM, &e);
+        }).detach();
+        Fact("holderReached", Accepted(silent, 1) ? "yes" : "no");
+        Ref<fw::NSProcessInfoActivityPlugin> handle = fw::NSProcessInfoPlugin::processInfo()->beginActivity(
+            fw::ActivityUserInitiated, "Sync running");
+        Fact("reached", Accepted(silent, 2) ? "yes" : "no");
+        fw::EndActivityCalls(true);
+        Fact("pendingAfter", handle->Pending() ? "yes" : "no");
+        fw::EndActivityCalls(true);
+        fw::EndActivityCalls();
+        Fact("endedThrice", "yes");
+        return 0; // the held threads wait on the bus until the child goes
+    });
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.Fact("holderReached"), "yes");
+    EXPECT_EQ(run.Fact("reached"), "yes");
+    EXPECT_EQ(run.Fact("endedThrice"), "yes");
 }
 
 INSTANTIATE_TEST_SUITE_P(HungBus, EndingTheCalls,

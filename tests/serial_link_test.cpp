@@ -4,7 +4,10 @@
 #include "tests/pty_helper.h"
 #include "tests/window_fixture.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -255,24 +258,69 @@ TEST_F(SerialLink, NoRowSelectedIsHandledLikeNone)
     ExpectNoPortChosen();
 }
 
-TEST_F(SerialLink, ARowOpensThePortTheSystemListsAtTheMomentOfTheChoice)
+TEST_F(SerialLink, ARowOpensThePortItNamesWhereverTheSystemListsItNow)
 {
     Pty& a = NewPty();
     Pty& b = NewPty();
-    list.Set({ a.Port(), b.Port() });
+    Pty& c = NewPty();
+    struct Case {
+        const char* label;
+        std::vector<Pty*> listedNow;
+        int row;
+        Pty* opens; // none: the port is gone, and the choice fails
+    };
+    for (const Case& k : {
+             Case { "another port listed first: a's row", { &c, &a, &b }, 1, &a },
+             Case { "another port listed first: b's row", { &c, &a, &b }, 2, &b },
+             Case { "a unplugged: a's row", { &b }, 1, nullptr },
+             Case { "a unplugged: b's row", { &b }, 2, &b },
+             Case { "no port left: a's row", {}, 1, nullptr },
+             Case { "no port left: b's row", {}, 2, nullptr },
+         }) {
+        SCOPED_TRACE(k.label);
+        list.Set({ a.Port(), b.Port() });
+        BuildList();
+        std::vector<fw::Ref<fw::SerialPort>> now;
+        for (Pty* p : k.listedNow)
+            now.push_back(p->Port());
+        list.Set(now);
+        boxes.clear();
+        w->StaticSerialError()->SetText("before");
+
+        Popup()->SetListIndex(k.row);
+        EXPECT_EQ(w->ourSerialPort, k.row - 1);
+        for (Pty* p : { &a, &b, &c })
+            EXPECT_EQ(p->OpenDescriptors(), p == k.opens ? 2 : 1) << "only the named device is opened";
+        if (k.opens) {
+            ExpectOpen(k.opens->Name());
+            EXPECT_EQ(boxes, Rows {});
+        } else {
+            EXPECT_EQ(boxes, Rows { failureText });
+            EXPECT_EQ(Text(w->StaticSerialError()), "Serial Port Error: 101 Port Not Found");
+            EXPECT_EQ(Text(w->StaticStatus()), "Not Open");
+            EXPECT_EQ(Text(w->StaticPortName()), "Port Name: ");
+        }
+        Popup()->SetListIndex(0);
+    }
+}
+
+TEST_F(SerialLink, APortThatGoesWhileTheListIsBuiltIsLeftOutAndTheOthersWork)
+{
+    Pty& a = NewPty();
+    Pty& b = NewPty();
+    // Two ports when the count is asked, one when the second port is asked for.
+    int asked = 0;
+    fw::SerialPortProvider previous = fw::SetSerialPortProvider([&] {
+        ++asked;
+        return asked <= 3 ? std::vector { a.Port(), b.Port() } : std::vector { b.Port() };
+    });
     BuildList();
-    list.Set({ b.Port() }); // a went away after the list was built
+    fw::SetSerialPortProvider(previous);
+    EXPECT_EQ(PopupRows(Popup()), (Rows { "None", a.Name() }));
 
+    list.Set({ a.Port() });
     Popup()->SetListIndex(1);
-    ExpectOpen(b.Name());
-    EXPECT_EQ(b.OpenDescriptors(), 2);
-    EXPECT_EQ(a.OpenDescriptors(), 1);
-
-    Popup()->SetListIndex(2); // the system has no second port now
-    EXPECT_EQ(boxes, Rows { failureText });
-    EXPECT_EQ(Text(w->StaticSerialError()), "Serial Port Error: 101 Port Not Found");
-    EXPECT_EQ(Text(w->StaticStatus()), "Not Open");
-    EXPECT_EQ(w->ourSerialPort, 1);
+    ExpectOpen(a.Name());
 }
 
 // ---- Opening and counting -----------------------------------------------------
@@ -444,6 +492,39 @@ TEST_F(SerialLink, PickingTheOpenPortAgainOpensItAnew)
     EXPECT_EQ(boxes, Rows {});
 }
 
+// A pointer passing over the popup turns no port; keys still choose, as Qt has them.
+TEST_F(SerialLink, AWheelTurnOverTheClosedPopupChangesNothingAndTheKeysStillChoose)
+{
+    Pty& a = NewPty();
+    Pty& b = NewPty();
+    list.Set({ a.Port(), b.Port() });
+    BuildList();
+    UserPicks(1);
+    ExpectOpen(a.Name());
+    w->ignoreCountsTimer = 0;
+    const MySerial* counting = w->Serial1.get();
+    auto* combo = qobject_cast<QComboBox*>(Popup()->Widget());
+    ASSERT_TRUE(combo);
+
+    for (int notch : { 120, -120, -120 }) {
+        const QPointF at(5, 5);
+        QWheelEvent wheel(at, combo->mapToGlobal(at), QPoint(), QPoint(0, notch), Qt::NoButton,
+            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(combo, &wheel);
+    }
+    EXPECT_EQ(w->Serial1.get(), counting) << "no new serial object";
+    EXPECT_EQ(w->ignoreCountsTimer, 0) << "nothing thrown away";
+    EXPECT_EQ(b.OpenDescriptors(), 1) << "the other device was never opened";
+    EXPECT_EQ(Popup()->ListIndex(), 1);
+    EXPECT_EQ(combo->currentIndex(), 1);
+    EXPECT_TRUE(w->Serial1->IsOpen());
+
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(combo, &down);
+    EXPECT_EQ(Popup()->ListIndex(), 2);
+    ExpectOpen(b.Name());
+}
+
 TEST_F(SerialLink, AFarEndThatClosesIsReportedOnceThenThePortOpensAgainOnceBack)
 {
     PortLink link("ttyVT0");
@@ -459,7 +540,8 @@ TEST_F(SerialLink, AFarEndThatClosesIsReportedOnceThenThePortOpensAgainOnceBack)
     w->StaticSerialError()->SetText("seen");
     Pump(300);
     EXPECT_EQ(Text(w->StaticSerialError()), "seen") << "reported once";
-    EXPECT_EQ(Text(w->StaticStatus()), "Open") << "an error changes only the error line";
+    EXPECT_EQ(Text(w->StaticStatus()), "Not Open") << "the layer closed the port";
+    EXPECT_EQ(Text(w->StaticPortName()), "Port Name: ttyVT0");
     EXPECT_EQ(first.OpenDescriptors(), 1) << "the dead descriptor is closed: nothing keeps the loop busy";
     w->ignoreCountsTimer = 0;
     w->Timer2_Action(nullptr);

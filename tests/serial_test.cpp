@@ -1,15 +1,24 @@
 // The serial layer on real pseudo-terminals: opening, line settings, reading,
 // errors and the system's port list.
 #include "framework/serial.h"
+#include "framework/serial_lock.h"
 #include "tests/pty_helper.h"
 
 #include <QSerialPortInfo>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 using testing_support::AllByteValues;
 using testing_support::Pty;
@@ -155,6 +164,154 @@ TEST(SerialOpen, ADeviceHeldByAnotherConnectionIsDeniedUntilThatOneIsReleased)
     first = nullptr; // the last reference: closes the port and removes its lock
     EXPECT_EQ(pty.OpenDescriptors(), 1) << "only the test's own descriptor is left";
     EXPECT_TRUE(second->Open());
+}
+
+// ---- Lock files ----------------------------------------------------------------
+
+// A process of the test's own that holds a lock: alive until the object goes, or
+// already gone (waited for, so its ID names no process).
+class Holder {
+public:
+    explicit Holder(bool alive)
+    {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            if (alive)
+                ::pause();
+            ::_exit(0);
+        }
+        if (!alive)
+            Reap();
+    }
+    ~Holder()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            Reap();
+        }
+    }
+    pid_t Pid() const { return id_; }
+
+private:
+    void Reap()
+    {
+        ::waitpid(pid_, nullptr, 0);
+        id_ = std::exchange(pid_, -1);
+    }
+    pid_t pid_ = -1;
+    pid_t id_ = -1;
+};
+
+// A lock's bytes as the programs that write each form write it.
+std::string LockBytes(const std::string& form, pid_t pid)
+{
+    char text[64];
+    if (form == "Qt")
+        return std::to_string(pid) + "\nsomeapp\nsomehost\n3d1219c7c4c5404aaa1f6d2a48adfda4\nboot\n";
+    if (form == "minicom")
+        std::snprintf(text, sizeof text, "%10ld minicom someone\n", static_cast<long>(pid));
+    else if (form == "plain UUCP")
+        std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    else {
+        const std::int32_t binary = pid;
+        return std::string(reinterpret_cast<const char*>(&binary), sizeof binary);
+    }
+    return text;
+}
+
+std::string FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void PutFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(SerialLock, ALockIsItsHoldersWhileItsProcessLivesInEveryFormAndIsTakenOverOnceItIsGone)
+{
+    for (const char* form : { "Qt", "minicom", "plain UUCP", "binary UUCP" }) {
+        for (const bool alive : { true, false }) {
+            SCOPED_TRACE(std::string(form) + (alive ? ", holder alive" : ", holder gone"));
+            Pty pty;
+            const std::string lock = fw::serial_lock::PathFor(pty.Path());
+            ASSERT_FALSE(lock.empty());
+            Holder holder(alive);
+            const std::string theirs = LockBytes(form, holder.Pid());
+            PutFile(lock, theirs);
+
+            auto serial = fw::New<RecordingSerial>();
+            serial->SetSerialPort(pty.Port());
+            EXPECT_EQ(serial->Open(), !alive);
+            if (alive) {
+                EXPECT_EQ(serial->errors, Codes { fw::Serial::AccessDenied });
+                EXPECT_EQ(pty.OpenDescriptors(), 1) << "the device was not opened";
+                serial = nullptr;
+                EXPECT_EQ(FileBytes(lock), theirs) << "their lock is left byte for byte";
+            } else {
+                EXPECT_EQ(serial->errors, Codes {});
+                const std::string ours = FileBytes(lock);
+                EXPECT_EQ(ours.substr(0, ours.find('\n')), std::to_string(::getpid()));
+                serial = nullptr;
+                EXPECT_FALSE(std::filesystem::exists(lock)) << "closing removed the lock taken over";
+            }
+            std::filesystem::remove(lock);
+        }
+    }
+}
+
+TEST(SerialLock, WhatLiesInTheLocksPlaceWithoutBeingALockIsLeftAsItIsAndTheOpeningDenied)
+{
+    Holder gone(false);
+    const std::string deadLock = LockBytes("plain UUCP", gone.Pid());
+    char folder[] = "/tmp/vantrope-lock-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string target = std::string(folder) + "/target";
+    struct Case {
+        const char* label;
+        std::function<void(const std::string&)> make;
+        std::function<bool(const std::string&)> leftAsItWas;
+    };
+    const std::string huge = deadLock + std::string((1 << 20) - deadLock.size(), ' ');
+    for (const Case& c : {
+             Case { "a FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); },
+                 [](const std::string& p) {
+                     struct stat st { };
+                     return ::lstat(p.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+                 } },
+             Case { "a symbolic link to a gone holder's lock",
+                 [&](const std::string& p) {
+                     PutFile(target, deadLock);
+                     ASSERT_EQ(::symlink(target.c_str(), p.c_str()), 0);
+                 },
+                 [&](const std::string& p) {
+                     return std::filesystem::is_symlink(p) && FileBytes(target) == deadLock;
+                 } },
+             Case { "a directory", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0755), 0); },
+                 [](const std::string& p) { return std::filesystem::is_directory(p); } },
+             Case { "a 1 MiB file that begins like a gone holder's lock",
+                 [&](const std::string& p) { PutFile(p, huge); },
+                 [&](const std::string& p) { return FileBytes(p) == huge; } },
+             Case { "an empty file", [](const std::string& p) { PutFile(p, ""); },
+                 [](const std::string& p) {
+                     return std::filesystem::is_regular_file(p) && FileBytes(p).empty();
+                 } },
+         }) {
+        SCOPED_TRACE(c.label);
+        Pty pty;
+        const std::string lock = fw::serial_lock::PathFor(pty.Path());
+        c.make(lock);
+        auto serial = fw::New<RecordingSerial>();
+        serial->SetSerialPort(pty.Port());
+        EXPECT_FALSE(serial->Open());
+        EXPECT_EQ(serial->errors, Codes { fw::Serial::AccessDenied });
+        serial = nullptr;
+        EXPECT_TRUE(c.leftAsItWas(lock));
+        std::filesystem::remove_all(lock);
+    }
+    std::filesystem::remove_all(folder);
 }
 
 // ---- Line settings ----------------------------------------------------------
