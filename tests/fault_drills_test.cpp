@@ -459,6 +459,7 @@ TEST(PortGoesWhileTheListIsBuilt, TheStartGoesOnAndTheLoopRuns)
 {
     ChildRun run = RunChild([] {
         Prepare();
+        fw::SetMsgBoxHandler([](const fw::String& text) { Fact("box", text.ToStdString()); });
         static Pty a, b;
         // Two ports for the first three questions (a count, port 0, a count), then one.
         static int asked = 0;
@@ -483,6 +484,7 @@ TEST(PortGoesWhileTheListIsBuilt, TheStartGoesOnAndTheLoopRuns)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.Fact("rows"), run.Fact("expectedRows")) << "the port that went is left out";
     EXPECT_EQ(run.Fact("status"), "Open");
+    EXPECT_EQ(run.Fact("box"), "<unset>");
     EXPECT_EQ(run.err.find("Vantrope:"), std::string::npos) << run.err;
 }
 
