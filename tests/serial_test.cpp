@@ -174,7 +174,7 @@ class Holder {
 public:
     explicit Holder(bool alive)
     {
-        pid_ = ::fork();
+        id_ = pid_ = ::fork();
         if (pid_ == 0) {
             if (alive)
                 ::pause();
@@ -195,8 +195,7 @@ public:
 private:
     void Reap()
     {
-        ::waitpid(pid_, nullptr, 0);
-        id_ = std::exchange(pid_, -1);
+        ::waitpid(std::exchange(pid_, -1), nullptr, 0);
     }
     pid_t pid_ = -1;
     pid_t id_ = -1;
