@@ -118,6 +118,7 @@ int signalPipe[2] = { -1, -1 };
 timer_t signalDeadline {};
 bool signalDeadlineMade = false;
 QSocketNotifier* signalNotifier = nullptr;
+std::array<struct sigaction, endingSignals.size()> previousActions {};
 
 void EndAtOnce(int status)
 {
@@ -177,15 +178,20 @@ void CatchEndingSignals()
     sigemptyset(&action.sa_mask);
     for (int signal : endingSignals)
         sigaddset(&action.sa_mask, signal);
-    for (int signal : endingSignals)
-        ::sigaction(signal, &action, nullptr);
+    for (std::size_t i = 0; i < endingSignals.size(); ++i) {
+        ::sigaction(endingSignals[i], nullptr, &previousActions[i]);
+        // Ignored from the start, as nohup ignores SIGHUP and a shell SIGINT in the
+        // background: whoever started the program asked for that.
+        if (previousActions[i].sa_handler != SIG_IGN)
+            ::sigaction(endingSignals[i], &action, nullptr);
+    }
 }
 
-// Once the run time has ended, the signals end the process as they would any other.
+// Once the run time has ended, the signals act as they did before it started.
 void ReleaseEndingSignals()
 {
-    for (int signal : endingSignals)
-        std::signal(signal, SIG_DFL);
+    for (std::size_t i = 0; i < endingSignals.size(); ++i)
+        ::sigaction(endingSignals[i], &previousActions[i], nullptr);
     endingSignal = 0;
     signalNotifier = nullptr; // went with the Qt application object
 }

@@ -622,6 +622,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, EndingSignal,
         SignalCase { "SigtermTwiceEndsItAtOnce", SIGTERM, SignalCase::Twice }),
     [](const auto& row) { return std::string(row.param.label); });
 
+// nohup ignores SIGHUP, and a shell SIGINT for what it starts in the background.
+TEST(EndingSignalIgnoredFromTheStart, StaysIgnoredForTheRun)
+{
+    ChildRun run = RunChild([] {
+        std::signal(SIGHUP, SIG_IGN);
+        Prepare();
+        Script([] {
+            ::kill(::getpid(), SIGHUP);
+            Pump(200);
+            Fact("ranOn", "yes");
+            fw::Quit(0);
+        });
+        return VantropeMain(childArgc, childArgv);
+    });
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.Fact("ranOn"), "yes");
+}
+
 TEST(EndingSignalOutsideTheRun, KeepsItsDefaultActionBeforeTheRunTimeStartsAndAfterItEnds)
 {
     for (const bool afterTheRun : { false, true }) {
