@@ -40,10 +40,18 @@ protected:
     void paintEvent(QPaintEvent* event) override
     {
         QPainter painter(this);
-        Graphics graphics(&painter, width(), height());
+        const Ref<Window> window = owner_->TrueWindow();
+        const double scale = window ? window->Scale() : 1.0;
+        // Paint draws in layout units, as the control's stored size is given.
+        if (scale != 1.0)
+            painter.scale(scale, scale);
+        Graphics graphics(&painter, qRound(width() / scale), qRound(height() / scale));
         std::vector<Rect> areas;
-        for (const QRect& r : event->region())
-            areas.push_back(Rect { r.x(), r.y(), r.width(), r.height() });
+        for (const QRect& r : event->region()) {
+            const QRect a
+                = QRectF(r.x() / scale, r.y() / scale, r.width() / scale, r.height() / scale).toAlignedRect();
+            areas.push_back(Rect { a.x(), a.y(), a.width(), a.height() });
+        }
         EventArgs args;
         args.graphics = &graphics;
         args.areas = &areas;
@@ -233,9 +241,17 @@ QWidget* RectControl::Widget() const
 
 void RectControl::ApplyGeometry()
 {
-    if (QWidget* w = impl_->widget)
-        w->setGeometry(ToInt(left_), ToInt(top_), ToInt(std::max<Integer>(width_, 0)),
-            ToInt(std::max<Integer>(height_, 0)));
+    QWidget* w = impl_->widget;
+    if (!w)
+        return;
+    const Ref<fw::Window> window = TrueWindow();
+    const auto pixels = [&](Integer units) { return window ? window->ToPixels(units) : ToInt(units); };
+    // The edges are scaled rather than the lengths, so that controls that meet in
+    // the layout meet on the screen.
+    const Integer right = Integer { ToInt(left_) } + ToInt(std::max<Integer>(width_, 0));
+    const Integer bottom = Integer { ToInt(top_) } + ToInt(std::max<Integer>(height_, 0));
+    const int left = pixels(left_), top = pixels(top_);
+    w->setGeometry(left, top, pixels(right) - left, pixels(bottom) - top);
 }
 
 void RectControl::SetLeft(Integer v)
@@ -370,8 +386,11 @@ void TextControl::ApplyFont()
     // "System" and "SmallSystem" name the platform's own control font.
     if (textFont_ != String("System") && textFont_ != String("SmallSystem") && !textFont_.IsEmpty())
         font.setFamily(ToQString(textFont_));
-    if (textSize_ > 0)
-        font.setPixelSize(std::max(1, static_cast<int>(textSize_ + 0.5f)));
+    if (textSize_ > 0) {
+        const Ref<fw::Window> window = TrueWindow();
+        const double scale = window ? window->Scale() : 1.0;
+        font.setPixelSize(std::max(1, static_cast<int>(std::min(textSize_ * scale + 0.5, 1e6))));
+    }
     font.setBold(bold_);
     font.setItalic(italic_);
     font.setUnderline(underline_);
@@ -443,6 +462,13 @@ void Label::ApplyStyle()
     else if (textAlign_ == 3)
         h = Qt::AlignRight;
     label->setAlignment(h | Qt::AlignTop);
+    // Black, the stored default, stands for the desktop's own text colour: drawn
+    // as black it would vanish on a dark scheme. An empty palette inherits the
+    // window's, with every role as the scheme gives it.
+    if (textColor_ == Color {}) {
+        label->setPalette(QPalette());
+        return;
+    }
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor::fromRgb(textColor_.rgb));
     label->setPalette(palette);

@@ -7,7 +7,12 @@
 // selected: choosing a port again must reopen it.
 //
 // A single-line Label whose text would be cut at an edge draws it whole, at the
-// largest size that fits; its TextSize stays as set.
+// largest size that fits; its TextSize stays as set. A Label's TextColor black,
+// the default, is the desktop's text colour, so that it reads on a dark scheme
+// too; any other colour is drawn as it is.
+//
+// Geometry, text sizes and a Canvas's drawing are in the window's layout units,
+// which grow with the desktop's font (Window::Scale).
 #pragma once
 
 #include "framework/runtime.h"
@@ -101,7 +106,7 @@ class TextControl : public RectControl {
     FW_OBJECT(TextControl)
 public:
     Single TextSize() const { return textSize_; }
-    void SetTextSize(Single points); // one point is one logical pixel; 0 is the platform's size
+    void SetTextSize(Single points); // one point is one layout unit; 0 is the platform's size
     void SetTextFont(const String& font);
     void SetBold(bool v);
     void SetItalic(bool v);

@@ -2,13 +2,16 @@
 
 #include "framework/menu.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetricsF>
 #include <QLayout>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace fw {
@@ -48,6 +51,19 @@ int ToInt(Integer v)
     return static_cast<int>(std::clamp<Integer>(v, -1'000'000, 1'000'000));
 }
 
+// How much larger the font is than Qt's own default, the font the stored layouts
+// were made for: the larger of the ratios of line height and of text width, so
+// that text grows by no more than the layout in either direction. A font no
+// larger than the default gives 1.
+double LayoutScale(const QFont& font)
+{
+    static const QString sample = QStringLiteral("The quick brown fox jumps over the lazy dog 0123456789");
+    const QFontMetricsF reference(QFont(QStringLiteral("Sans Serif"), 9)), desktop(font);
+    const double height = desktop.height() / reference.height();
+    const double width = desktop.horizontalAdvance(sample) / reference.horizontalAdvance(sample);
+    return std::max({ 1.0, height, width });
+}
+
 class WindowWidget : public QMainWindow {
 public:
     explicit WindowWidget(Window* owner)
@@ -71,6 +87,7 @@ private:
 struct Window::Impl {
     QPointer<WindowWidget> widget;
     QWidget* content = nullptr;
+    double scale = 1;
 };
 
 const ClassInfo& Window::Lookup()
@@ -161,6 +178,8 @@ QWidget* Window::Widget() const
 {
     CheckMainThread("Window");
     if (!impl_->widget) {
+        // Taken once: the layout does not follow a font changed later.
+        impl_->scale = LayoutScale(QApplication::font());
         auto* w = new WindowWidget(const_cast<Window*>(this));
         auto* content = new QWidget(w);
         w->setCentralWidget(content);
@@ -177,6 +196,17 @@ QWidget* Window::Content() const
 {
     Widget();
     return impl_->content;
+}
+
+double Window::Scale() const
+{
+    Widget();
+    return impl_->scale;
+}
+
+int Window::ToPixels(Integer units) const
+{
+    return static_cast<int>(std::lround(ToInt(units) * Scale()));
 }
 
 void Window::Constructor()
@@ -341,7 +371,7 @@ void Window::ApplySize()
 {
     if (!impl_->widget)
         return;
-    impl_->content->setFixedSize(ToInt(width_), ToInt(height_));
+    impl_->content->setFixedSize(ToPixels(width_), ToPixels(height_));
     impl_->widget->layout()->setSizeConstraint(
         resizeable_ ? QLayout::SetDefaultConstraint : QLayout::SetFixedSize);
     impl_->widget->adjustSize();

@@ -5,6 +5,12 @@
 // order: Layout, CreateControls, AddMenuHandlers, the controls' Open events in the
 // order the controls were added, then the window's Open; the window is then shown
 // if it is Visible. Closing it raises Close.
+//
+// A window and its controls keep their stored sizes in layout units. On the
+// screen each unit is Scale() pixels: the window takes that factor once, when its
+// widgets are made, from how much larger the desktop's font is than Qt's own
+// default, so that text the user asked to be larger still fits the layout. At the
+// default font, or a smaller one, a unit is a pixel.
 #pragma once
 
 #include "framework/controls.h"
@@ -73,6 +79,10 @@ public:
     // The window's widgets, for the framework's own use.
     QWidget* Widget() const;
     QWidget* Content() const;
+    // Pixels per layout unit (see the top of this file), and a position or length
+    // in layout units as pixels.
+    double Scale() const;
+    int ToPixels(Integer units) const;
     // The user asked to close the window: raises Close, then lets the window go.
     void HandleCloseRequest();
 
