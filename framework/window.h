@@ -11,6 +11,9 @@
 // widgets are made, from how much larger the desktop's font is than Qt's own
 // default, so that text the user asked to be larger still fits the layout. At the
 // default font, or a smaller one, a unit is a pixel.
+//
+// A window's text keeps the colours it has with the focus when another window
+// has it: some schemes dim it below what reads.
 #pragma once
 
 #include "framework/controls.h"

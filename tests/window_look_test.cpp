@@ -84,6 +84,7 @@ struct PaletteCase {
     const char* name;
     bool dark;
     QRgb window, text; // ignored for the default
+    QRgb textWithoutFocus = 0; // the scheme's text while another window has the focus; 0: the same
 };
 void PrintTo(const PaletteCase& c, std::ostream* os)
 {
@@ -101,8 +102,11 @@ protected:
         QPalette palette = QApplication::palette();
         for (QPalette::ColorRole role : { QPalette::Window, QPalette::Button, QPalette::Base })
             palette.setColor(role, QColor::fromRgb(c.window));
-        for (QPalette::ColorRole role : { QPalette::WindowText, QPalette::ButtonText, QPalette::Text })
+        for (QPalette::ColorRole role : { QPalette::WindowText, QPalette::ButtonText, QPalette::Text }) {
             palette.setColor(role, QColor::fromRgb(c.text));
+            if (c.textWithoutFocus)
+                palette.setColor(QPalette::Inactive, role, QColor::fromRgb(c.textWithoutFocus));
+        }
         QApplication::setPalette(palette);
     }
     void TearDown() override { QApplication::setPalette(saved_); }
@@ -138,7 +142,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Palettes,
     ::testing::Values(PaletteCase { "Default", false, 0, 0 },
         PaletteCase { "DarkGrey", true, qRgb(0x35, 0x35, 0x35), qRgb(0xEE, 0xEE, 0xEC) },
         PaletteCase { "NearBlack", true, qRgb(0x22, 0x20, 0x20), qRgb(0xFF, 0xFF, 0xFF) },
-        PaletteCase { "NavyWithAmberText", true, qRgb(0x10, 0x20, 0x40), qRgb(0xFF, 0xD0, 0x80) }),
+        PaletteCase { "NavyWithAmberText", true, qRgb(0x10, 0x20, 0x40), qRgb(0xFF, 0xD0, 0x80) },
+        // As Adwaita's dark scheme dims a window without focus, to 3.9:1.
+        PaletteCase { "DimmedWithoutFocus", true, qRgb(0x35, 0x35, 0x35), qRgb(0xEE, 0xEE, 0xEC),
+            qRgb(0x91, 0x91, 0x90) }),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(TextColor, AColourOtherThanBlackIsDrawnAsGiven)
