@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QLayout>
 #include <QMainWindow>
+#include <QPalette>
 #include <QPointer>
 #include <QTimer>
 
@@ -62,6 +63,17 @@ double LayoutScale(const QFont& font)
     const double height = desktop.height() / reference.height();
     const double width = desktop.horizontalAdvance(sample) / reference.horizontalAdvance(sample);
     return std::max({ 1.0, height, width });
+}
+
+// Some schemes dim the text of a window without focus below what reads (Adwaita's
+// dark one to 3.9:1), and the count is read while other windows have the focus:
+// the window's text keeps its focused colours.
+void KeepTextReadableWithoutFocus(QWidget& window)
+{
+    QPalette palette = window.palette();
+    for (QPalette::ColorRole role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    window.setPalette(palette);
 }
 
 class WindowWidget : public QMainWindow {
@@ -181,6 +193,7 @@ QWidget* Window::Widget() const
         // Taken once: the layout does not follow a font changed later.
         impl_->scale = LayoutScale(QApplication::font());
         auto* w = new WindowWidget(const_cast<Window*>(this));
+        KeepTextReadableWithoutFocus(*w);
         auto* content = new QWidget(w);
         w->setCentralWidget(content);
         impl_->widget = w;
