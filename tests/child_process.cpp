@@ -371,6 +371,27 @@ std::string Login1StandIn::Log() const
     return ReadFile(log_);
 }
 
+int Threads()
+{
+    int n = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* task = ::readdir(dir))
+            n += task->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return n;
+}
+
+int ThreadsLeft(int before)
+{
+    int left = Threads() - before;
+    for (int i = 0; i < 200 && left > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        left = Threads() - before;
+    }
+    return left;
+}
+
 int ThreadsWaitingIn(const std::string& wchan)
 {
     int n = 0;

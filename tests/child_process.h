@@ -131,6 +131,12 @@ private:
 // The contents of a file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+// How many threads this process has.
+int Threads();
+// In a child: the threads it has beyond `before`, once those already joined are
+// gone; a joined thread can linger in /proc for a moment after its join.
+int ThreadsLeft(int before);
+
 // How many of this process's threads wait in that kernel function (their wchan):
 // "unix_wait_for_peer" for a connect that a full listen queue holds.
 int ThreadsWaitingIn(const std::string& wchan);

@@ -240,6 +240,22 @@ bool AThreadWaitsToConnect()
     return false;
 }
 
+// Whether the silent bus has accepted `count` connections, waiting a while for them.
+bool Accepted(const SilentBus& bus, std::size_t count)
+{
+    for (int i = 0; i < 2000; ++i) {
+        const std::string log = bus.Log();
+        std::size_t seen = 0;
+        for (std::size_t at = log.find("accepted"); at != std::string::npos;
+             at = log.find("accepted", at + 1))
+            ++seen;
+        if (seen >= count)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
 enum class HungBus { Silent, Full };
 
 struct HungBusCase {
@@ -262,21 +278,21 @@ TEST_P(EndingTheCalls, LeavesNoThreadDescriptorOrConnectionAndCanBeDoneAgain)
         silent = std::make_unique<SilentBus>();
     else
         full = std::make_unique<FullBus>();
-    auto reached = [&] {
-        return silent ? testing_support::WaitForText(silent->LogPath(), "accepted") : AThreadWaitsToConnect();
+    auto reached = [&](std::size_t connections) {
+        return silent ? Accepted(*silent, connections) : AThreadWaitsToConnect();
     };
     ChildRun run = RunChild([&] {
         StartOn(silent ? silent->Address() : full->Address());
-        const int threads = Entries("/proc/self/task");
+        const int threads = testing_support::Threads();
         const int fds = Entries("/proc/self/fd");
         Ref<fw::NSProcessInfoActivityPlugin> handle = fw::NSProcessInfoPlugin::processInfo()->beginActivity(
             fw::ActivityUserInitiated, "Sync running");
-        Fact("reached", reached() ? "yes" : "no");
+        Fact("reached", reached(1) ? "yes" : "no");
         Fact("pendingBefore", handle->Pending() ? "yes" : "no");
         fw::EndActivityCalls();
         Fact("pendingAfter", handle->Pending() ? "yes" : "no");
         Fact("fd", handle->InhibitorFd());
-        Fact("threadsLeft", Entries("/proc/self/task") - threads);
+        Fact("threadsLeft", testing_support::ThreadsLeft(threads));
         Fact("fdsLeft", Entries("/proc/self/fd") - fds);
         if (silent)
             Fact("closed", testing_support::WaitForText(silent->LogPath(), "closed") ? "yes" : "no");
@@ -284,10 +300,10 @@ TEST_P(EndingTheCalls, LeavesNoThreadDescriptorOrConnectionAndCanBeDoneAgain)
         Ref<fw::NSProcessInfoActivityPlugin> again = fw::NSProcessInfoPlugin::processInfo()->beginActivity(
             fw::ActivityUserInitiated, "Sync running");
         Fact("againPending", again->Pending() ? "yes" : "no");
-        Fact("againReached", reached() ? "yes" : "no");
+        Fact("againReached", reached(2) ? "yes" : "no");
         fw::EndActivityCalls();
         Fact("againPendingAfter", again->Pending() ? "yes" : "no");
-        Fact("againThreadsLeft", Entries("/proc/self/task") - threads);
+        Fact("againThreadsLeft", testing_support::ThreadsLeft(threads));
         return 0;
     });
     ASSERT_TRUE(run.exited) << run.err;
@@ -306,22 +322,6 @@ TEST_P(EndingTheCalls, LeavesNoThreadDescriptorOrConnectionAndCanBeDoneAgain)
     EXPECT_EQ(run.Fact("againPendingAfter"), "no");
     EXPECT_EQ(run.Fact("againThreadsLeft"), "0");
     EXPECT_FALSE(Reported(run.err)) << run.err;
-}
-
-// How many connections the silent bus has accepted, waiting a while for `count`.
-bool Accepted(const SilentBus& bus, std::size_t count)
-{
-    for (int i = 0; i < 2000; ++i) {
-        const std::string log = bus.Log();
-        std::size_t seen = 0;
-        for (std::size_t at = log.find("accepted"); at != std::string::npos;
-             at = log.find("accepted", at + 1))
-            ++seen;
-        if (seen >= count)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
 }
 
 // Another user of libdbus (SDL, while the audio device opens) holds the library's

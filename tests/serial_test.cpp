@@ -193,10 +193,7 @@ public:
     pid_t Pid() const { return id_; }
 
 private:
-    void Reap()
-    {
-        ::waitpid(std::exchange(pid_, -1), nullptr, 0);
-    }
+    void Reap() { ::waitpid(std::exchange(pid_, -1), nullptr, 0); }
     pid_t pid_ = -1;
     pid_t id_ = -1;
 };

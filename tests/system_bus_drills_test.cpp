@@ -15,7 +15,6 @@
 #include <QEvent>
 #include <QTimer>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -51,17 +50,6 @@ bool IsPipe(int fd)
 {
     struct stat st { };
     return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-int Threads()
-{
-    int n = 0;
-    if (DIR* dir = ::opendir("/proc/self/task")) {
-        while (::readdir(dir))
-            ++n;
-        ::closedir(dir);
-    }
-    return n;
 }
 
 bool Pending()
@@ -123,7 +111,7 @@ TEST_P(SystemBus, TheWindowCountsWhileTheCallIsOutstandingAndTheQuitDoesNotWait)
         testing_support::ScopedPortList ports({ pty.Port() });
         PaintWatch paints;
         qApp->installEventFilter(&paints);
-        const int threadsBefore = Threads();
+        const int threadsBefore = testing_support::Threads();
         static std::chrono::steady_clock::time_point quitAt;
 
         QTimer::singleShot(0, [&] {
@@ -158,7 +146,7 @@ TEST_P(SystemBus, TheWindowCountsWhileTheCallIsOutstandingAndTheQuitDoesNotWait)
         Fact("quitMs",
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - quitAt)
                 .count());
-        Fact("threadsLeft", Threads() - threadsBefore);
+        Fact("threadsLeft", testing_support::ThreadsLeft(threadsBefore));
         if (*d.busLogAfter)
             Fact("busLogAfter", testing_support::WaitForText(log, d.busLogAfter) ? "yes" : "no");
         return status;
