@@ -148,13 +148,10 @@ void OnEndingSignal(int signal)
     errno = savedErrno;
 }
 
-// Quits for a signal that came; true when one had.
-bool QuitForSignal()
+void QuitForSignal()
 {
-    if (endingSignal == 0)
-        return false;
-    Quit(128 + endingSignal);
-    return true;
+    if (endingSignal != 0)
+        Quit(128 + endingSignal);
 }
 
 void CatchEndingSignals()

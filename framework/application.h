@@ -10,6 +10,13 @@
 // entered its event loop) makes it 1, whatever Quit was given: a program that
 // could not start does not report success. An exception that escapes an event
 // handler is reported and the program goes on; it does not change the status.
+//
+// SIGTERM, SIGINT and SIGHUP quit as Quit does, with 128 plus the signal's number,
+// from the event loop (a message box's loop too), or before the loop runs when the
+// signal came during the start-up. Should the process still run 0.9 s after the
+// signal, or at a second one, the handler puts the open ports back
+// (RestoreOpenPortsNow) and ends the process with that status. From RuntimeInit to
+// the end of RuntimeExit; a signal ignored when RuntimeInit runs stays ignored.
 #pragma once
 
 #include "framework/runtime.h"

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
