@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -154,10 +153,8 @@ int Register(int fd, const termios& saved, const serial_lock::DeviceLock& lock)
         r.fd = fd;
         r.saved = saved;
         std::snprintf(r.lockPath, sizeof r.lockPath, "%s", lock.Path().c_str());
-        struct stat info { };
-        const bool known = ::lstat(r.lockPath, &info) == 0;
-        r.lockDevice = known ? info.st_dev : 0;
-        r.lockInode = known ? info.st_ino : 0;
+        r.lockDevice = lock.Device();
+        r.lockInode = lock.Inode();
         r.state.store(Restorable::Filled);
         return static_cast<int>(i);
     }
@@ -176,9 +173,7 @@ void RestoreOpenPortsNow() noexcept
             if (r.state.compare_exchange_strong(expected, Restorable::Claimed)) {
                 ::tcsetattr(r.fd, TCSANOW, &r.saved);
                 ::ioctl(r.fd, TIOCNXCL);
-                struct stat info { };
-                if (::lstat(r.lockPath, &info) == 0 && info.st_dev == r.lockDevice
-                    && info.st_ino == r.lockInode)
+                if (serial_lock::StillAt(r.lockPath, r.lockDevice, r.lockInode))
                     ::unlink(r.lockPath);
                 break;
             }

@@ -114,6 +114,12 @@ bool WriteAll(int fd, const std::string& text)
 
 } // namespace
 
+bool StillAt(const char* path, dev_t device, ino_t inode) noexcept
+{
+    struct stat now { };
+    return ::lstat(path, &now) == 0 && now.st_dev == device && now.st_ino == inode;
+}
+
 std::string PathFor(const std::string& device)
 {
     std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
@@ -153,9 +159,7 @@ std::unique_ptr<DeviceLock> DeviceLock::Take(const std::string& device)
         if (holder != Holder::Gone)
             return nullptr;
         // Only the file that was judged goes, not one that took its place meanwhile.
-        struct stat now { };
-        if (::lstat(path.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino
-            || ::unlink(path.c_str()) != 0)
+        if (!StillAt(path.c_str(), seen.st_dev, seen.st_ino) || ::unlink(path.c_str()) != 0)
             return nullptr;
     }
     return nullptr;
@@ -174,8 +178,7 @@ DeviceLock::DeviceLock(std::string path, int fd)
 
 DeviceLock::~DeviceLock()
 {
-    struct stat now { };
-    if (::lstat(path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_)
+    if (StillAt(path_.c_str(), device_, inode_))
         ::unlink(path_.c_str());
     ::close(fd_);
 }

@@ -28,6 +28,10 @@ namespace fw::serial_lock {
 // empty when none.
 std::string PathFor(const std::string& device);
 
+// Whether the file at `path` is still the one with that device and inode, not one
+// put in its place; callable from a signal handler.
+bool StillAt(const char* path, dev_t device, ino_t inode) noexcept;
+
 class DeviceLock {
 public:
     // The device's lock, taken; nil when another process that lives holds it, when
@@ -39,6 +43,9 @@ public:
     DeviceLock& operator=(const DeviceLock&) = delete;
 
     const std::string& Path() const { return path_; }
+    // The lock file's identity, for StillAt.
+    dev_t Device() const { return device_; }
+    ino_t Inode() const { return inode_; }
 
 private:
     DeviceLock(std::string path, int fd);
